@@ -1,0 +1,102 @@
+#include "app/MainWindow.h"
+
+#include "ui/MainControls.h"
+
+namespace rlv::app {
+
+namespace {
+constexpr int kHotKeyAltE = 125;
+constexpr int kHotKeyAltH = 126;
+constexpr int kHotKeyAltS = 127;
+}  // namespace
+
+MainWindow::MainWindow(platform::Platform& platform, Options opts)
+    : plat(platform),
+      options(std::move(opts)),
+      codec(*this),
+      discovery(*this),
+      dispatcher(*this),
+      messages(*this),
+      shell(*this),
+      config(*this),
+      monitoring(*this),
+      firmware(*this),
+      remote(*this),
+      vehicle(*this) {
+  ui::DeclareMainControls(controls);
+  controls.On("OKMES", ui::Event::Click, [this](const ui::EventArgs&) { messages.OKMESClick(); });
+
+  Timer1 = plat.timers->CreateTimer();
+  Timer1->SetInterval(10);
+  Timer1->SetHandler([this] { Timer1Timer(); });
+  Find_device = plat.timers->CreateTimer();
+  Find_device->SetInterval(1000);
+  Find_device->SetHandler([this] { Find_deviceTimer(); });
+}
+
+MainWindow::~MainWindow() {
+  if (Timer1) Timer1->Stop();
+  if (Find_device) Find_device->Stop();
+  plat.serial->SetReceivedHandler(nullptr);
+  plat.devices->SetChangeHandler(nullptr);
+  plat.hotkeys->SetHandler(nullptr);
+  if (!destroyed_) FormDestroy();
+}
+
+void MainWindow::FormCreate() {
+  if (created_) return;
+  created_ = true;
+  plat.serial->SetReceivedHandler([this](int count) { codec.ComPortRxChar(count); });
+  plat.devices->SetChangeHandler([this](platform::DeviceEvent event) { OnDeviceChange(event); });
+  plat.devices->StartNotifications();
+  plat.hotkeys->SetHandler([this](int id) { OnHotKey(id); });
+  plat.hotkeys->Register(kHotKeyAltE, platform::kModAlt, 'E');
+  plat.hotkeys->Register(kHotKeyAltH, platform::kModAlt, 'H');
+  plat.hotkeys->Register(kHotKeyAltS, platform::kModAlt, 'S');
+  Timer1->Start();
+  Find_device->Start();
+}
+
+void MainWindow::FormShow() {
+  discovery.ButtonEnabled(false);
+  discovery.CheckDevicePresence();
+  discovery.SetSearching(true);
+}
+
+void MainWindow::FormClose() {
+  if (closed_) return;
+  closed_ = true;
+  discovery.ClosePort();
+  plat.devices->StopNotifications();
+  Timer1->Stop();
+  Find_device->Stop();
+}
+
+void MainWindow::FormDestroy() {
+  if (destroyed_) return;
+  destroyed_ = true;
+  plat.hotkeys->Unregister(kHotKeyAltE);
+  plat.hotkeys->Unregister(kHotKeyAltH);
+  plat.hotkeys->Unregister(kHotKeyAltS);
+}
+
+void MainWindow::OnDeviceChange(platform::DeviceEvent event) {
+  if (event == platform::DeviceEvent::Arrival || event == platform::DeviceEvent::RemoveComplete) {
+    discovery.CheckDevicePresence();
+  }
+}
+
+void MainWindow::OnHotKey(int id) {
+  // Alt+H opens the help editor, which is not built yet; Alt+E and Alt+S have no action.
+  (void)id;
+}
+
+void MainWindow::Timer1Timer() {
+  discovery.LinkTick();
+}
+
+void MainWindow::Find_deviceTimer() {
+  discovery.DiscoveryTick();
+}
+
+}  // namespace rlv::app

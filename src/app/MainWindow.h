@@ -1,0 +1,70 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/Options.h"
+#include "config/Configuration.h"
+#include "firmware/Firmware.h"
+#include "link/LinkState.h"
+#include "link/PacketCodec.h"
+#include "link/PortDiscovery.h"
+#include "monitor/Monitoring.h"
+#include "net/RemoteConfig.h"
+#include "platform/Platform.h"
+#include "protocol/Dispatcher.h"
+#include "ui/Controls.h"
+#include "ui/Messages.h"
+#include "ui/Shell.h"
+#include "vehicle/Vehicle.h"
+
+namespace rlv::app {
+
+// The main window object: owns the controls, the program-wide state, every
+// subsystem and the timers, and wires platform events to the subsystems.
+class MainWindow {
+ public:
+  MainWindow(platform::Platform& platform, Options options);
+  ~MainWindow();
+  MainWindow(const MainWindow&) = delete;
+  MainWindow& operator=(const MainWindow&) = delete;
+
+  // Window life: created, first shown, closed by the user, destroyed.
+  void FormCreate();
+  void FormShow();
+  void FormClose();
+  void FormDestroy();
+  bool Closed() const { return closed_; }
+
+  // Platform events.
+  void OnDeviceChange(platform::DeviceEvent event);
+  void OnHotKey(int id);
+  void Timer1Timer();
+  void Find_deviceTimer();
+
+  platform::Platform& plat;
+  const Options options;
+  ui::ControlModel controls;
+  link::LinkState link;
+
+  link::PacketCodec codec;
+  link::PortDiscovery discovery;
+  protocol::Dispatcher dispatcher;
+  ui::Messages messages;
+  ui::Shell shell;
+  config::Configuration config;
+  monitor::Monitoring monitoring;
+  firmware::Firmware firmware;
+  net::RemoteConfig remote;
+  vehicle::Vehicle vehicle;
+
+  std::unique_ptr<platform::ITimer> Timer1;       // 10 ms link tick
+  std::unique_ptr<platform::ITimer> Find_device;  // 1 s discovery tick
+
+ private:
+  bool created_ = false;
+  bool closed_ = false;
+  bool destroyed_ = false;
+};
+
+}  // namespace rlv::app

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+
+namespace rlv::app {
+
+// Command-line options shared by every front end.
+struct Options {
+  std::string data_dir;      // --dir: stands for "beside the executable"
+  std::string tracker_port;  // --tracker-port: one more present tracker device
+  bool headless = false;     // --headless
+  bool demo = false;         // --demo
+};
+
+}  // namespace rlv::app

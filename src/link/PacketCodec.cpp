@@ -1,0 +1,90 @@
+#include "link/PacketCodec.h"
+
+#include <cstring>
+
+#include "app/MainWindow.h"
+#include "link/Bytes.h"
+#include "link/Crc.h"
+
+namespace rlv::link {
+
+int PacketCodec::SendPacket(uint8_t command, const uint8_t* payload, uint16_t length) {
+  LinkState& s = w_.link;
+  if (!s.DevicePresent && !s.RemoteTunnelOpen) return -1;
+  if (length > kMaxPayload) return -1;  // would not fit the buffer with its CRC and filler
+  uint8_t* tx = TxBuffer_.data();
+  std::memcpy(tx, "SLRL", 4);
+  PutU16(tx + 4, static_cast<uint16_t>(length + 2));
+  tx[6] = kToTracker;
+  tx[7] = command;
+  if (length > 0 && payload != nullptr) std::memmove(tx + 8, payload, length);
+  PutU16(tx + 8 + length, Crc16(tx + 6, static_cast<size_t>(length) + 2));
+  int n = length + 10;
+  // A frame whose size is a multiple of 8 is followed by one filler byte.
+  if (n % 8 == 0) ++n;
+  if (s.RemoteTunnelOpen) return w_.remote.Send_gprs_data(tx, n);
+  return SendToPort(tx, n);
+}
+
+int PacketCodec::SendToPort(const uint8_t* data, int count) {
+  if (data == nullptr || count <= 0) return 0;
+  if (!w_.link.PortOpen) return 0;
+  w_.firmware.ResetGnssReply();
+  int result = w_.plat.serial->Write(data, count);
+  if (result < 0) {
+    w_.discovery.ClosePort();
+    result = -1;
+  }
+  ui::Control* trace = w_.controls.Find("LogMemo");
+  if (trace != nullptr && trace->Visible()) {
+    trace->AddLine("Send>>>");
+    trace->AddLine(BytesToHex(data, static_cast<size_t>(count)));
+  }
+  if (result < 0) ErrorSendToPort();
+  return result;
+}
+
+int PacketCodec::SendStrToPort(const char* text) {
+  if (text == nullptr) return 0;
+  return SendToPort(reinterpret_cast<const uint8_t*>(text), static_cast<int>(std::strlen(text)));
+}
+
+int PacketCodec::SendByteToPort(uint8_t value) {
+  return SendToPort(&value, 1);
+}
+
+void PacketCodec::ErrorSendToPort() {
+  w_.discovery.ClosePortConnection();
+}
+
+void PacketCodec::ComPortRxChar(int count) {
+  if (w_.link.GnssUpdateMode) {
+    w_.firmware.MTK3333UPDRxChar(count);
+    return;
+  }
+  w_.link.RxQuiet = 5;
+}
+
+void PacketCodec::Receive_analyse() {
+  if (!w_.link.PortOpen) return;
+  const int n = w_.plat.serial->Read(RxBuffer_.data(), static_cast<int>(RxBuffer_.size()));
+  w_.plat.serial->ClearInput();
+  if (n <= 0) return;
+  const size_t count = static_cast<size_t>(n) < RxBuffer_.size() ? static_cast<size_t>(n) : RxBuffer_.size();
+  ScanFrames(RxBuffer_.data(), count);
+  std::memset(RxBuffer_.data(), 0, count);
+}
+
+void PacketCodec::ScanFrames(const uint8_t* block, size_t count) {
+  if (block == nullptr) return;
+  for (size_t i = 0; i < count;) {
+    if (count - i >= 4 && std::memcmp(block + i, "SLRL", 4) == 0) {
+      w_.dispatcher.Read_Data(block + i + 4, count - i - 4);
+      i += 5;
+    } else {
+      ++i;
+    }
+  }
+}
+
+}  // namespace rlv::link

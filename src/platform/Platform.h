@@ -1,0 +1,25 @@
+#pragma once
+
+#include "platform/Clock.h"
+#include "platform/Devices.h"
+#include "platform/Dialogs.h"
+#include "platform/EventLoop.h"
+#include "platform/HotKeys.h"
+#include "platform/SerialPort.h"
+
+namespace rlv::platform {
+
+// Everything the core needs from the outside world. The owner of the platform
+// (the Qt front end or a test) keeps every service alive longer than the core.
+struct Platform {
+  IClock* clock = nullptr;
+  ITimerFactory* timers = nullptr;
+  IEventLoop* loop = nullptr;
+  ISerialPort* serial = nullptr;
+  IDevices* devices = nullptr;
+  IHotKeys* hotkeys = nullptr;
+  IDialogs* dialogs = nullptr;
+  IClipboard* clipboard = nullptr;
+};
+
+}  // namespace rlv::platform

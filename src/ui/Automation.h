@@ -1,0 +1,62 @@
+#pragma once
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Dialogs.h"
+
+namespace rlv::app {
+class MainWindow;
+}
+namespace rlv::platform {
+class IEventLoop;
+}
+
+namespace rlv::ui {
+
+// Dialog answers queued by a script ("answer open PATH", "answer confirm yes");
+// message boxes are recorded instead of shown. Used by the headless front end
+// and by tests.
+class ScriptedDialogs : public platform::IDialogs, public platform::IClipboard {
+ public:
+  void QueueOpen(std::optional<std::string> path);
+  void QueueSave(std::optional<std::string> path);
+  void QueueConfirm(bool yes);
+
+  std::optional<std::string> OpenFile(const std::string& filter) override;
+  std::optional<std::string> SaveFile(const std::string& filter, const std::string& default_ext) override;
+  bool Confirm(const std::string& text, const std::string& caption) override;
+  void ShowMessage(const std::string& text) override;
+  void SetText(const std::string& text) override { clipboard_ = text; }
+  std::string Text() const override { return clipboard_; }
+
+  const std::vector<std::string>& Boxes() const { return boxes_; }
+
+ private:
+  std::deque<std::optional<std::string>> open_answers_;
+  std::deque<std::optional<std::string>> save_answers_;
+  std::deque<bool> confirm_answers_;
+  std::vector<std::string> boxes_;
+  std::string clipboard_;
+};
+
+// The headless automation mode: one command line in, one answer line out
+// ("ok", "ok <value>" or "error: <reason>").
+class Automation {
+ public:
+  Automation(app::MainWindow& window, platform::IEventLoop& loop, ScriptedDialogs& dialogs);
+
+  std::string Execute(const std::string& line);
+  // Set by "quit" once the window's close steps have run.
+  bool Finished() const { return finished_; }
+
+ private:
+  app::MainWindow& window_;
+  platform::IEventLoop& loop_;
+  ScriptedDialogs& dialogs_;
+  bool finished_ = false;
+};
+
+}  // namespace rlv::ui

@@ -1,0 +1,286 @@
+// Port discovery, identification, status polling and losing the tracker.
+#include <gtest/gtest.h>
+
+#include "TrackerSim.h"
+#include "World.h"
+
+namespace rlv {
+namespace {
+
+using fake::World;
+
+std::vector<int> Polls() {
+  return {41, 34, 34};
+}
+
+TEST(Discovery, ConnectsToTheTrackerWithinOneDiscoveryTick) {
+  World world;
+  world.Start();
+  auto& w = world.w();
+  EXPECT_EQ(w.link.PortName, World::kTrackerPort);
+  EXPECT_TRUE(w.link.DevicePresent);
+  EXPECT_EQ(w.controls["RzPageControl1"].Index(), 0);
+  EXPECT_FALSE(w.controls["MImage7"].Enabled());
+
+  world.env.clock.Advance(999);
+  EXPECT_TRUE(world.env.serial.Writes().empty());
+  world.env.clock.Advance(1);  // the discovery tick
+  ASSERT_EQ(world.SentCommands(), std::vector<int>{0});
+  EXPECT_EQ(world.env.serial.Writes()[0].port, World::kTrackerPort);
+  EXPECT_EQ(w.controls["ComPortDeviceCaption"].Text(), std::string(World::kTrackerPort) + ": Find device");
+
+  world.env.clock.Advance(60);
+  EXPECT_TRUE(w.link.Connected);
+  EXPECT_FALSE(w.link.Searching);
+  EXPECT_EQ(w.controls["RzPageControl1"].Index(), 1);
+  EXPECT_EQ(w.controls["ComPortDeviceCaption"].Text(), std::string(World::kTrackerPort) + ": RL20Vexa");
+  for (const char* name : {"MImage4", "MImage6", "MImage7", "MImage8", "MImage9"}) {
+    EXPECT_TRUE(w.controls[name].Enabled()) << name;
+  }
+  EXPECT_TRUE(w.controls["PanelRS485"].Visible());
+  EXPECT_FALSE(w.controls["PanelCAN"].Visible());
+}
+
+TEST(Discovery, PollsStatusOnTheNextLinkTickThenEveryHalfSecond) {
+  World world;
+  world.Start();
+  world.env.clock.RunUntil([&] { return world.w().link.Connected; }, 2000);
+  // The tick that reads the identify answer goes on to the first poll.
+  const int64_t connected_at = world.env.clock.Now();
+  const size_t after_identify = 1;
+  ASSERT_EQ(world.SentCommands(after_identify), Polls());
+  const auto& writes = world.env.serial.Writes();
+  EXPECT_EQ(writes[after_identify].bytes[8], 1);      // 41 [01]
+  EXPECT_EQ(writes[after_identify + 1].bytes[8], 0);  // 34 [00]
+  EXPECT_EQ(writes[after_identify + 2].bytes[8], 1);  // 34 [01]
+  EXPECT_EQ(writes[after_identify].time, connected_at);
+
+  const int64_t first = writes[after_identify].time;
+  world.env.clock.Advance(1200);
+  std::vector<int64_t> poll_times;
+  for (size_t i = after_identify; i < world.env.serial.Writes().size(); ++i) {
+    if (world.env.serial.Writes()[i].bytes[7] == 41) poll_times.push_back(world.env.serial.Writes()[i].time);
+  }
+  ASSERT_GE(poll_times.size(), 3u);
+  EXPECT_EQ(poll_times[0], first);
+  EXPECT_EQ(poll_times[1] - poll_times[0], 500);
+  EXPECT_EQ(poll_times[2] - poll_times[1], 500);
+}
+
+TEST(Discovery, StatusAnswersFillTheRecordsAndStartTheAutomaticRead) {
+  sim::SimConfig config;
+  World world(config);
+  world.sim.NavigationRecord()[0] = 0x12;
+  world.sim.DeviceRecord()[511] = 0x34;
+  world.Start();
+  world.env.clock.Advance(1200);
+  EXPECT_EQ(world.w().monitoring.NavigationRecord[0], 0x12);
+  EXPECT_EQ(world.w().monitoring.DeviceRecord[511], 0x34);
+  EXPECT_FALSE(world.w().link.AutoReadConfig);
+  EXPECT_EQ(world.w().shell.LastOperation, 10);
+}
+
+TEST(Discovery, AcceptsTypeByteWithHighBitsSet) {
+  sim::SimConfig config;
+  config.device_type = 0x18;
+  config.device_options = 1;
+  World world(config);
+  world.Start();
+  world.env.clock.Advance(1100);
+  EXPECT_TRUE(world.w().link.Connected);
+  EXPECT_EQ(world.w().link.DeviceType, 0x18);
+  EXPECT_TRUE(world.w().controls["PanelCAN"].Visible());
+  EXPECT_FALSE(world.w().controls["PanelRS485"].Visible());
+}
+
+TEST(Discovery, AnotherDeviceTypeClosesThePortAndProbesTheNextPort) {
+  sim::SimConfig config;
+  config.device_type = 0x07;
+  World world(config);
+  world.Start();
+  world.env.clock.Advance(1100);
+  auto& w = world.w();
+  EXPECT_FALSE(w.link.Connected);
+  EXPECT_TRUE(w.link.Searching);
+  EXPECT_FALSE(w.link.PortOpen);
+  // The port list is walked from its start: the next probe goes to the first port.
+  EXPECT_EQ(w.link.PortName, "/dev/ttyS0");
+  EXPECT_EQ(w.controls["ENUMPORTS"].Items().size(), 3u);
+  world.env.clock.Advance(1000);
+  EXPECT_EQ(world.env.serial.Writes().back().port, "/dev/ttyS0");
+}
+
+TEST(Discovery, NoAnswerMovesToTheNextPortOneSecondLater) {
+  sim::SimConfig config;
+  config.silent = true;
+  World world(config);
+  world.Start();
+  world.env.clock.Advance(1000);
+  EXPECT_TRUE(world.w().link.IdentifyPending);
+  world.env.clock.Advance(1000);
+  const auto& writes = world.env.serial.Writes();
+  ASSERT_EQ(writes.size(), 2u);
+  EXPECT_EQ(writes[0].port, World::kTrackerPort);
+  EXPECT_EQ(writes[1].port, "/dev/ttyS0");
+  EXPECT_EQ(writes[1].time - writes[0].time, 1000);
+  EXPECT_FALSE(world.w().link.AutoReadConfig);
+  world.env.clock.Advance(2000);
+  EXPECT_EQ(world.env.serial.Writes().back().port, "/dev/ttyS1");
+}
+
+TEST(Discovery, WithoutTrackerPortsAreOpenedButNothingIsSent) {
+  World world(sim::SimConfig{}, /*plugged=*/false);
+  world.Start();
+  world.env.clock.Advance(5000);
+  EXPECT_FALSE(world.w().link.DevicePresent);
+  EXPECT_TRUE(world.env.serial.Writes().empty());
+  EXPECT_GE(world.env.serial.OpenCount(), 4);
+}
+
+TEST(Discovery, WithNoSerialPortAtAllTheSearchKeepsTrying) {
+  World world(sim::SimConfig{}, false);
+  world.env.devices.ports.clear();
+  world.env.serial.RemovePort("/dev/ttyS0");
+  world.env.serial.RemovePort("/dev/ttyS1");
+  world.env.serial.RemovePort(World::kTrackerPort);
+  world.Start();
+  world.env.clock.Advance(5000);
+  EXPECT_EQ(world.w().link.PortCycleIndex, 0);
+  EXPECT_EQ(world.w().link.PortName, "COM1");
+  EXPECT_EQ(world.w().controls["ComPortDeviceCaption"].Text(), "COM1: Not connected");
+  EXPECT_TRUE(world.shown.empty());
+}
+
+TEST(Discovery, TheLastMatchingDeviceWins) {
+  World world;
+  world.env.devices.devices.push_back({"STMicroelectronics Virtual COM Port", "/dev/ttyACM7"});
+  world.env.devices.devices.push_back({"FTDI USB Serial", "/dev/ttyUSB0"});
+  EXPECT_TRUE(world.w().discovery.FindUsbPort());
+  EXPECT_EQ(world.w().link.PortName, "/dev/ttyACM7");
+}
+
+TEST(Discovery, BootloaderAnswerStopsTheSearchWithoutPolling) {
+  sim::SimConfig config;
+  config.bootloader = true;
+  World world(config);
+  world.Start();
+  world.env.clock.Advance(1100);
+  EXPECT_TRUE(world.w().link.BootloaderMode);
+  EXPECT_FALSE(world.w().link.Searching);
+  EXPECT_FALSE(world.w().link.Connected);
+  world.env.clock.Advance(3000);
+  EXPECT_EQ(world.SentCommands(), std::vector<int>{0});
+}
+
+TEST(Connection, AWriteFailureClosesTheConnectionAndRestartsTheSearch) {
+  World world;
+  world.sim.NavigationRecord()[0] = 0x77;
+  world.Start();
+  world.env.clock.Advance(1200);
+  ASSERT_TRUE(world.w().link.Connected);
+  ASSERT_EQ(world.w().monitoring.NavigationRecord[0], 0x77);
+  world.env.serial.FailWrites(true);
+  world.env.clock.Advance(500);
+  auto& w = world.w();
+  EXPECT_FALSE(w.link.Connected);
+  EXPECT_FALSE(w.link.PortOpen);
+  EXPECT_TRUE(w.link.Searching);
+  EXPECT_EQ(w.monitoring.NavigationRecord[0], 0);
+  EXPECT_FALSE(w.controls["MImage7"].Enabled());
+  EXPECT_EQ(w.controls["RzPageControl1"].Index(), 0);
+}
+
+TEST(Connection, RemovingTheDeviceClosesTheConnectionAndReconnectsOnReturn) {
+  World world;
+  world.Start();
+  world.env.clock.Advance(1200);
+  ASSERT_TRUE(world.w().link.Connected);
+  world.env.devices.Remove(World::kTrackerPort);
+  auto& w = world.w();
+  EXPECT_FALSE(w.link.DevicePresent);
+  EXPECT_FALSE(w.link.Connected);
+  EXPECT_TRUE(w.link.Searching);
+  EXPECT_FALSE(w.controls["MImage4"].Enabled());
+  const size_t writes = world.env.serial.Writes().size();
+  world.env.clock.Advance(3000);
+  EXPECT_EQ(world.env.serial.Writes().size(), writes);  // nothing is sent while it is away
+
+  world.env.devices.Arrive({"STMicroelectronics Virtual COM Port", World::kTrackerPort});
+  EXPECT_EQ(w.link.PortName, World::kTrackerPort);
+  world.env.clock.RunUntil([&] { return w.link.Connected; }, 5000);
+  EXPECT_TRUE(w.link.Connected);
+}
+
+TEST(Connection, ResetDeviceSendsRestartAndSearchesAgain) {
+  World world;
+  world.Start();
+  world.env.clock.Advance(1200);
+  const size_t from = world.env.serial.Writes().size();
+  world.w().discovery.ResetDevice(1);
+  ASSERT_EQ(world.SentCommands(from), std::vector<int>{4});
+  EXPECT_EQ(world.env.serial.Writes()[from].bytes[8], 1);
+  EXPECT_FALSE(world.w().link.Connected);
+  EXPECT_TRUE(world.w().link.Searching);
+  // The tracker comes back in its bootloader on the next probe.
+  world.env.clock.Advance(1100);
+  EXPECT_TRUE(world.w().link.BootloaderMode);
+}
+
+TEST(Connection, TheCloseStepsClosePortAndStopNotifications) {
+  World world;
+  world.Start();
+  world.env.clock.Advance(1200);
+  EXPECT_EQ(world.env.hotkeys.registered.size(), 3u);
+  world.w().FormClose();
+  EXPECT_FALSE(world.w().link.PortOpen);
+  const size_t writes = world.env.serial.Writes().size();
+  world.env.clock.Advance(2000);
+  EXPECT_EQ(world.env.serial.Writes().size(), writes);
+  world.w().FormDestroy();
+  EXPECT_TRUE(world.env.hotkeys.registered.empty());
+}
+
+TEST(LinkTick, FastNavigationPollEveryTenthTick) {
+  World world;
+  world.Start();
+  world.env.clock.Advance(1200);
+  world.w().link.FastNavPoll = true;
+  const size_t from = world.env.serial.Writes().size();
+  world.env.clock.Advance(100);
+  int nav = 0;
+  for (size_t i = from; i < world.env.serial.Writes().size(); ++i) {
+    const auto& b = world.env.serial.Writes()[i].bytes;
+    if (b[7] == 34 && b[8] == 0) ++nav;
+  }
+  EXPECT_EQ(nav, 1);
+}
+
+TEST(LinkTick, NoPollWhileATunnelTransferRuns) {
+  World world;
+  world.Start();
+  world.env.clock.Advance(1200);
+  auto& link = world.w().link;
+  link.RemoteModeActive = true;
+  link.RemoteOperationPending = true;
+  link.PollCountdown = 0;
+  const size_t from = world.env.serial.Writes().size();
+  world.env.clock.Advance(3000);
+  EXPECT_EQ(world.env.serial.Writes().size(), from);
+  EXPECT_EQ(link.PollCountdown, 0);
+  link.RemoteOperationPending = false;
+  world.env.clock.Advance(10);
+  EXPECT_EQ(link.PollCountdown, 244);
+}
+
+TEST(LinkTick, NothingRunsWhileTheReceiverUpdateOwnsThePort) {
+  World world;
+  world.Start();
+  world.env.clock.Advance(1200);
+  world.w().link.GnssUpdateMode = true;
+  const size_t from = world.env.serial.Writes().size();
+  world.env.clock.Advance(2000);
+  EXPECT_EQ(world.env.serial.Writes().size(), from);
+}
+
+}  // namespace
+}  // namespace rlv

@@ -1,0 +1,282 @@
+#include "TrackerSim.h"
+
+#include <algorithm>
+#include <optional>
+#include <utility>
+
+#include "link/Bytes.h"
+#include "link/Crc.h"
+
+namespace rlv::sim {
+namespace {
+
+constexpr uint8_t kMagic[4] = {'S', 'L', 'R', 'L'};
+constexpr size_t kMinLength = 2;                       // direction and command
+constexpr size_t kMaxLength = kMaxRequestPayload + 2;  // longest request the configurator can build
+constexpr size_t kRecordCrcOffset = kConfigRecordSize - 2;
+constexpr size_t kMaxEventsPerAnswer = 255;  // the count is one byte
+
+void StampRecordCrc(std::array<uint8_t, kConfigRecordSize>& record) {
+  link::PutU16(record.data() + kRecordCrcOffset, link::Crc16(record.data(), kRecordCrcOffset));
+}
+
+bool RecordCrcValid(const uint8_t* record) {
+  return link::GetU16(record + kRecordCrcOffset) == link::Crc16(record, kRecordCrcOffset);
+}
+
+}  // namespace
+
+std::vector<uint8_t> BuildFrame(uint8_t direction, uint8_t command, const std::vector<uint8_t>& payload) {
+  const size_t length = payload.size() + 2;
+  std::vector<uint8_t> frame(payload.size() + kFrameOverhead);
+  std::copy(std::begin(kMagic), std::end(kMagic), frame.begin());
+  link::PutU16(frame.data() + 4, static_cast<uint16_t>(length));
+  frame[6] = direction;
+  frame[7] = command;
+  std::copy(payload.begin(), payload.end(), frame.begin() + kFrameHeaderSize);
+  link::PutU16(frame.data() + 6 + length, link::Crc16(frame.data() + 6, length));
+  return frame;
+}
+
+std::vector<uint8_t> BuildResponseFrame(uint8_t command, const std::vector<uint8_t>& payload) {
+  return BuildFrame(kFromTracker, command, payload);
+}
+
+std::vector<uint8_t> BuildRequestFrame(uint8_t command, const std::vector<uint8_t>& payload, uint8_t filler) {
+  std::vector<uint8_t> frame = BuildFrame(kToTracker, command, payload);
+  if (frame.size() % 8 == 0) frame.push_back(filler);
+  return frame;
+}
+
+TrackerSim::TrackerSim(SimConfig config) : config_(std::move(config)), bootloader_(config_.bootloader) {
+  for (auto& record : records_) StampRecordCrc(record);
+}
+
+void TrackerSim::SetOutput(Output out) {
+  output_ = std::move(out);
+}
+
+void TrackerSim::SetRequestHook(RequestHook hook) {
+  request_hook_ = std::move(hook);
+}
+
+void TrackerSim::QueueEvents(const std::vector<uint8_t>& codes) {
+  events_.insert(events_.end(), codes.begin(), codes.end());
+}
+
+const std::array<uint8_t, kConfigRecordSize>& TrackerSim::Record(int index) const {
+  return records_.at(static_cast<size_t>(index));
+}
+
+void TrackerSim::SetRecord(int index, const std::array<uint8_t, kConfigRecordSize>& record) {
+  records_.at(static_cast<size_t>(index)) = record;
+}
+
+// ---------------------------------------------------------------------------
+// Receiving
+
+void TrackerSim::Feed(const uint8_t* data, size_t n) {
+  if (data == nullptr || n == 0) return;
+  rx_.insert(rx_.end(), data, data + n);
+  // An answer handler that feeds bytes back (a loopback in a test) only
+  // appends them; the running scan picks them up.
+  if (!scanning_) ScanInput();
+}
+
+TrackerSim::Candidate TrackerSim::CheckCandidate(size_t at, size_t* frame_size) const {
+  if (rx_.size() - at < 6) return Candidate::kIncomplete;
+  const size_t length = link::GetU16(rx_.data() + at + 4);
+  if (length < kMinLength || length > kMaxLength) return Candidate::kInvalid;
+  const size_t size = length + 8;
+  if (rx_.size() - at < size) return Candidate::kIncomplete;
+  const uint16_t crc = link::Crc16(rx_.data() + at + 6, length);
+  if (link::GetU16(rx_.data() + at + 6 + length) != crc) return Candidate::kInvalid;
+  *frame_size = size;
+  return Candidate::kValid;
+}
+
+// Walks the buffered bytes for magics. A complete frame with a good CRC is
+// taken as a whole; anything else moves on by one byte, so a magic right after
+// stray bytes, or a real frame behind a false magic, is still found. The first
+// incomplete candidate keeps its bytes for the next Feed, unless a complete
+// valid frame turns up behind it, which proves the candidate was noise.
+void TrackerSim::ScanInput() {
+  scanning_ = true;
+  size_t i = 0;
+  constexpr size_t kNone = static_cast<size_t>(-1);
+  size_t pending = kNone;
+  while (rx_.size() >= 4 && i <= rx_.size() - 4) {
+    if (!std::equal(std::begin(kMagic), std::end(kMagic), rx_.begin() + static_cast<std::ptrdiff_t>(i))) {
+      ++i;
+      continue;
+    }
+    size_t frame_size = 0;
+    const Candidate candidate = CheckCandidate(i, &frame_size);
+    if (candidate == Candidate::kIncomplete) {
+      if (pending == kNone) pending = i;
+      ++i;
+      continue;
+    }
+    if (candidate == Candidate::kInvalid) {
+      ++i;
+      continue;
+    }
+    const size_t start = i;
+    i += frame_size;
+    pending = kNone;
+    // The direction is checked only after the CRC; our own answers echoed
+    // back are dropped whole.
+    if (rx_[start + 6] == kToTracker) {
+      // Copy the payload out: handlers may feed more bytes into rx_.
+      const std::vector<uint8_t> payload(rx_.begin() + static_cast<std::ptrdiff_t>(start + kFrameHeaderSize),
+                                         rx_.begin() + static_cast<std::ptrdiff_t>(start + frame_size - 2));
+      Dispatch(rx_[start + 7], payload.data(), payload.size());
+    }
+  }
+  // Keep the pending candidate, or else the last bytes that may begin a magic.
+  const size_t keep_from = std::min(pending != kNone ? pending : i, rx_.size());
+  rx_.erase(rx_.begin(), rx_.begin() + static_cast<std::ptrdiff_t>(keep_from));
+  scanning_ = false;
+}
+
+// ---------------------------------------------------------------------------
+// Commands
+
+const std::array<TrackerSim::CommandEntry, 256>& TrackerSim::Commands() {
+  static const std::array<CommandEntry, 256> table = [] {
+    std::array<CommandEntry, 256> t{};
+    t[cmd::kIdentify] = {&TrackerSim::OnIdentify, kBoth, false};
+    t[cmd::kRestart] = {&TrackerSim::OnRestart, kBoth, false};
+    for (uint8_t code : {cmd::kFirmwareStart, cmd::kFirmwareSize, cmd::kFirmwareHeader, cmd::kFirmwareBlock,
+                         cmd::kFirmwareFinish}) {
+      t[code] = {&TrackerSim::OnFirmwareStep, kBootloaderMode, false};
+    }
+    t[cmd::kConfigRead] = {&TrackerSim::OnConfigRead, kApplication, true};
+    t[cmd::kConfigWrite] = {&TrackerSim::OnConfigWrite, kApplication, true};
+    t[cmd::kStatusRecord] = {&TrackerSim::OnStatusRecord, kApplication, false};
+    t[cmd::kPassword] = {&TrackerSim::OnPassword, kApplication, false};
+    t[cmd::kDeleteTrack] = {&TrackerSim::OnDeleteTrack, kApplication, true};
+    t[cmd::kEventLog] = {&TrackerSim::OnEventLog, kApplication, false};
+    return t;
+  }();
+  return table;
+}
+
+void TrackerSim::Dispatch(uint8_t command, const uint8_t* p, size_t n) {
+  received_.push_back(command);
+  if (request_hook_) request_hook_(command, n);
+  if (config_.silent) return;
+
+  const CommandEntry& entry = Commands()[command];
+  if (entry.handler == nullptr) return;
+  if ((entry.modes & (bootloader_ ? kBootloaderMode : kApplication)) == 0) return;
+
+  if (auto forced = config_.forced_status.find(command); forced != config_.forced_status.end()) {
+    std::vector<uint8_t> answer{forced->second};
+    if (command == cmd::kConfigRead || command == cmd::kConfigWrite) answer.push_back(n > 0 ? p[0] : 0);
+    Answer(command, answer);
+    return;
+  }
+  if (entry.needs_unlock && Locked()) {
+    Answer(command, {status::kPasswordRequired});
+    return;
+  }
+  (this->*entry.handler)(command, p, n);
+}
+
+void TrackerSim::Answer(uint8_t command, const std::vector<uint8_t>& payload) {
+  if (output_) output_(BuildResponseFrame(command, payload));
+}
+
+void TrackerSim::OnIdentify(uint8_t command, const uint8_t*, size_t) {
+  if (bootloader_) {
+    Answer(command, {0, config_.bootloader_version, 0, 0, config_.device_type, 0});
+  } else {
+    Answer(command, {1, 0, 0, 0, config_.device_type, config_.device_options});
+  }
+}
+
+// Mode 1 restarts into the bootloader, mode 0 into the application. The
+// answer goes out before the restart; a restart forgets the password.
+void TrackerSim::OnRestart(uint8_t command, const uint8_t* p, size_t n) {
+  if (n < 1 || p[0] > 1) {
+    Answer(command, {status::kError});
+    return;
+  }
+  Answer(command, {status::kOk});
+  bootloader_ = p[0] == 1;
+  unlocked_ = false;
+  ++restart_count_;
+}
+
+// Firmware steps are acknowledged only; nothing is stored yet.
+void TrackerSim::OnFirmwareStep(uint8_t command, const uint8_t*, size_t) {
+  Answer(command, {status::kOk});
+}
+
+void TrackerSim::OnConfigRead(uint8_t command, const uint8_t* p, size_t n) {
+  if (n < 1 || p[0] > 1) {
+    Answer(command, {status::kError, static_cast<uint8_t>(n > 0 ? p[0] : 0)});
+    return;
+  }
+  const auto& record = records_[p[0]];
+  std::vector<uint8_t> answer(4 + kConfigRecordSize);
+  answer[0] = status::kOk;
+  answer[1] = p[0];
+  link::PutU16(answer.data() + 2, static_cast<uint16_t>(kConfigRecordSize));
+  std::copy(record.begin(), record.end(), answer.begin() + 4);
+  Answer(command, answer);
+}
+
+// Request: P[0] block index, P[1..2] length (512), P[3..514] the record.
+void TrackerSim::OnConfigWrite(uint8_t command, const uint8_t* p, size_t n) {
+  const uint8_t index = n > 0 ? p[0] : 0;
+  const bool well_formed =
+      n >= 3 + kConfigRecordSize && index <= 1 && link::GetU16(p + 1) == kConfigRecordSize;
+  if (!well_formed || (config_.check_record_crc && !RecordCrcValid(p + 3))) {
+    Answer(command, {status::kError, index});
+    return;
+  }
+  std::copy(p + 3, p + 3 + kConfigRecordSize, records_[index].begin());
+  Answer(command, {status::kOk, index});
+}
+
+// Request: P[0] kind (0 navigation, 1 device). Answer: kind, u16 n, n bytes.
+void TrackerSim::OnStatusRecord(uint8_t command, const uint8_t* p, size_t n) {
+  if (n < 1 || p[0] > 1) return;
+  const uint8_t* record = p[0] == 0 ? navigation_.data() : device_.data();
+  const size_t size = p[0] == 0 ? navigation_.size() : device_.size();
+  std::vector<uint8_t> answer(3 + size);
+  answer[0] = p[0];
+  link::PutU16(answer.data() + 1, static_cast<uint16_t>(size));
+  std::copy(record, record + size, answer.begin() + 3);
+  Answer(command, answer);
+}
+
+void TrackerSim::OnPassword(uint8_t command, const uint8_t* p, size_t n) {
+  if (n >= 2 && link::GetU16(p) == config_.password) {
+    unlocked_ = true;
+    Answer(command, {status::kOk});
+  } else {
+    Answer(command, {status::kError});
+  }
+}
+
+void TrackerSim::OnDeleteTrack(uint8_t command, const uint8_t*, size_t) {
+  ++track_delete_count_;
+  Answer(command, {status::kOk});
+}
+
+// Request: 01. Answer: count, then that many event codes, oldest first.
+void TrackerSim::OnEventLog(uint8_t command, const uint8_t* p, size_t n) {
+  if (n < 1 || p[0] != 1) return;
+  const size_t count = std::min(events_.size(), kMaxEventsPerAnswer);
+  std::vector<uint8_t> answer;
+  answer.reserve(1 + count);
+  answer.push_back(static_cast<uint8_t>(count));
+  answer.insert(answer.end(), events_.begin(), events_.begin() + static_cast<std::ptrdiff_t>(count));
+  events_.erase(events_.begin(), events_.begin() + static_cast<std::ptrdiff_t>(count));
+  Answer(command, answer);
+}
+
+}  // namespace rlv::sim

@@ -1,0 +1,162 @@
+#pragma once
+
+// Software stand-in for the tracker: takes the configurator's request frames
+// byte by byte and produces the tracker's answer frames. Used by the tests,
+// by the demo mode and by the rlvexa-tracker-sim tool.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <vector>
+
+namespace rlv::sim {
+
+// Frame layout: "SLRL", u16 L = payload + 2, direction, command, payload,
+// Crc16 over direction..payload (low byte first).
+inline constexpr size_t kFrameHeaderSize = 8;       // magic, length, direction, command
+inline constexpr size_t kFrameOverhead = 10;        // header and CRC
+inline constexpr uint8_t kToTracker = 0xAA;         // direction of requests
+inline constexpr uint8_t kFromTracker = 0x55;       // direction of answers
+inline constexpr size_t kMaxRequestPayload = 4085;  // what the configurator's send buffer allows
+
+// Command codes the simulated tracker knows.
+namespace cmd {
+inline constexpr uint8_t kIdentify = 0;
+inline constexpr uint8_t kRestart = 4;
+inline constexpr uint8_t kFirmwareStart = 16;
+inline constexpr uint8_t kFirmwareSize = 18;
+inline constexpr uint8_t kFirmwareHeader = 19;
+inline constexpr uint8_t kFirmwareBlock = 20;
+inline constexpr uint8_t kFirmwareFinish = 21;
+inline constexpr uint8_t kConfigRead = 32;
+inline constexpr uint8_t kConfigWrite = 33;
+inline constexpr uint8_t kStatusRecord = 34;
+inline constexpr uint8_t kPassword = 37;
+inline constexpr uint8_t kDeleteTrack = 38;
+inline constexpr uint8_t kEventLog = 41;
+}  // namespace cmd
+
+// Status bytes (P[0]) the simulated tracker answers with.
+namespace status {
+inline constexpr uint8_t kOk = 0;
+inline constexpr uint8_t kError = 1;  // malformed request, wrong password
+inline constexpr uint8_t kPasswordRequired = 4;
+}  // namespace status
+
+inline constexpr size_t kConfigRecordSize = 512;
+inline constexpr size_t kNavigationRecordSize = 256;
+inline constexpr size_t kDeviceRecordSize = 512;
+
+struct SimConfig {
+  uint8_t device_type = 8;         // identify P[4] (application)
+  uint8_t device_options = 0;      // identify P[5]
+  bool bootloader = false;         // start in bootloader mode (read at construction)
+  uint8_t bootloader_version = 1;  // identify P[1] in bootloader mode
+  uint16_t password = 0;           // configuration password; 0 = none
+  bool silent = false;             // answer nothing at all
+  // Command code -> status byte P[0] to answer instead of success. A forced
+  // status means the command failed: it changes no state.
+  std::map<uint8_t, uint8_t> forced_status{};
+  // Reject (status 1) written configuration records whose trailing Crc16 of
+  // bytes 0..509 is wrong.
+  bool check_record_crc = false;
+};
+
+class TrackerSim {
+ public:
+  using Output = std::function<void(const std::vector<uint8_t>& bytes)>;
+  // Called for every accepted request frame, before it is answered.
+  using RequestHook = std::function<void(uint8_t command, size_t payload_size)>;
+
+  explicit TrackerSim(SimConfig config = {});
+
+  void SetOutput(Output out);  // where answer frames go (one call per answer frame)
+  void SetRequestHook(RequestHook hook);
+
+  // Bytes written by the configurator. A frame split across calls is
+  // reassembled; bytes that belong to no valid request are skipped.
+  void Feed(const uint8_t* data, size_t n);
+  void Feed(const std::vector<uint8_t>& bytes) { Feed(bytes.data(), bytes.size()); }
+  // Forgets a partly received frame (for example when a connection drops).
+  void DiscardPartialInput() { rx_.clear(); }
+
+  SimConfig& Config() { return config_; }
+
+  // The status records answered by command 34 (kind 0 and kind 1).
+  std::array<uint8_t, kNavigationRecordSize>& NavigationRecord() { return navigation_; }
+  std::array<uint8_t, kDeviceRecordSize>& DeviceRecord() { return device_; }
+
+  // Reported (and then removed) by the next event-log answer.
+  void QueueEvents(const std::vector<uint8_t>& codes);
+  size_t PendingEvents() const { return events_.size(); }
+
+  // The two stored configuration records (index 0 and 1; other indexes throw
+  // std::out_of_range). They start zeroed with a valid trailing CRC.
+  const std::array<uint8_t, kConfigRecordSize>& Record(int index) const;
+  void SetRecord(int index, const std::array<uint8_t, kConfigRecordSize>& record);
+
+  bool InBootloader() const { return bootloader_; }
+  bool Unlocked() const { return unlocked_; }
+  int RestartCount() const { return restart_count_; }
+  int TrackDeleteCount() const { return track_delete_count_; }
+  // Command codes of accepted request frames, in order.
+  const std::vector<uint8_t>& ReceivedCommands() const { return received_; }
+
+ private:
+  using Handler = void (TrackerSim::*)(uint8_t command, const uint8_t* p, size_t n);
+  // Where a command is served; a command outside its modes gets no answer.
+  enum Modes : uint8_t { kApplication = 1, kBootloaderMode = 2, kBoth = 3 };
+  struct CommandEntry {
+    Handler handler = nullptr;
+    uint8_t modes = 0;
+    bool needs_unlock = false;  // refused with status 4 while the password is not given
+  };
+  static const std::array<CommandEntry, 256>& Commands();
+
+  enum class Candidate { kIncomplete, kInvalid, kValid };
+  Candidate CheckCandidate(size_t at, size_t* frame_size) const;
+  void ScanInput();
+  void Dispatch(uint8_t command, const uint8_t* p, size_t n);
+  void Answer(uint8_t command, const std::vector<uint8_t>& payload);
+  bool Locked() const { return config_.password != 0 && !unlocked_; }
+
+  void OnIdentify(uint8_t command, const uint8_t* p, size_t n);
+  void OnRestart(uint8_t command, const uint8_t* p, size_t n);
+  void OnFirmwareStep(uint8_t command, const uint8_t* p, size_t n);
+  void OnConfigRead(uint8_t command, const uint8_t* p, size_t n);
+  void OnConfigWrite(uint8_t command, const uint8_t* p, size_t n);
+  void OnStatusRecord(uint8_t command, const uint8_t* p, size_t n);
+  void OnPassword(uint8_t command, const uint8_t* p, size_t n);
+  void OnDeleteTrack(uint8_t command, const uint8_t* p, size_t n);
+  void OnEventLog(uint8_t command, const uint8_t* p, size_t n);
+
+  SimConfig config_;
+  Output output_;
+  RequestHook request_hook_;
+  std::vector<uint8_t> rx_;
+  bool scanning_ = false;
+
+  bool bootloader_ = false;
+  bool unlocked_ = false;
+  int restart_count_ = 0;
+  int track_delete_count_ = 0;
+  std::vector<uint8_t> received_;
+  std::vector<uint8_t> events_;
+  std::array<uint8_t, kNavigationRecordSize> navigation_{};
+  std::array<uint8_t, kDeviceRecordSize> device_{};
+  std::array<std::array<uint8_t, kConfigRecordSize>, 2> records_{};
+};
+
+// One frame with the given direction: magic, length, direction, command,
+// payload, CRC. No filler byte.
+std::vector<uint8_t> BuildFrame(uint8_t direction, uint8_t command, const std::vector<uint8_t>& payload);
+// One tracker->configurator frame (direction 0x55).
+std::vector<uint8_t> BuildResponseFrame(uint8_t command, const std::vector<uint8_t>& payload);
+// A request as the configurator writes it (direction 0xAA), with the filler
+// byte it appends when the frame size is a multiple of 8.
+std::vector<uint8_t> BuildRequestFrame(uint8_t command, const std::vector<uint8_t>& payload,
+                                       uint8_t filler = 0);
+
+}  // namespace rlv::sim
