@@ -19,6 +19,7 @@ MainWindow::MainWindow(platform::Platform& platform, Options opts)
       messages(*this),
       shell(*this),
       config(*this),
+      settings(*this),
       monitoring(*this),
       firmware(*this),
       remote(*this),
@@ -58,6 +59,7 @@ void MainWindow::FormCreate() {
 }
 
 void MainWindow::FormShow() {
+  settings.ReadFormSettings();
   discovery.ButtonEnabled(false);
   discovery.CheckDevicePresence();
   discovery.SetSearching(true);
@@ -67,6 +69,7 @@ void MainWindow::FormClose() {
   if (closed_) return;
   closed_ = true;
   discovery.ClosePort();
+  settings.SaveFormSettings();
   plat.devices->StopNotifications();
   Timer1->Stop();
   Find_device->Stop();
@@ -89,6 +92,12 @@ void MainWindow::OnDeviceChange(platform::DeviceEvent event) {
 void MainWindow::OnHotKey(int id) {
   // Alt+H opens the help editor, which is not built yet; Alt+E and Alt+S have no action.
   (void)id;
+}
+
+std::string MainWindow::DataPath(const std::string& file) const {
+  if (options.data_dir.empty()) return file;
+  const char last = options.data_dir.back();
+  return options.data_dir + (last == '/' || last == '\\' ? "" : "/") + file;
 }
 
 void MainWindow::Timer1Timer() {

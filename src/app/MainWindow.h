@@ -5,6 +5,7 @@
 
 #include "app/Options.h"
 #include "config/Configuration.h"
+#include "config/Settings.h"
 #include "firmware/Firmware.h"
 #include "link/LinkState.h"
 #include "link/PacketCodec.h"
@@ -42,6 +43,9 @@ class MainWindow {
   void Timer1Timer();
   void Find_deviceTimer();
 
+  // A file in the data folder (the folder that stands for "beside the executable").
+  std::string DataPath(const std::string& file) const;
+
   platform::Platform& plat;
   const Options options;
   ui::ControlModel controls;
@@ -53,6 +57,7 @@ class MainWindow {
   ui::Messages messages;
   ui::Shell shell;
   config::Configuration config;
+  config::WindowSettings settings;
   monitor::Monitoring monitoring;
   firmware::Firmware firmware;
   net::RemoteConfig remote;

@@ -22,6 +22,8 @@ class Configuration {
 
   std::array<uint8_t, kRecordSize> ConfigBlock1{};
   std::array<uint8_t, kRecordSize> ConfigBlock2{};
+  // The configuration file last opened or saved; "default" when none.
+  std::string ConfigPath = "default";
 
   void Read_config() {}
   void Read_config2() {}

@@ -5,6 +5,7 @@
 #include "platform/Dialogs.h"
 #include "platform/EventLoop.h"
 #include "platform/HotKeys.h"
+#include "platform/IniFile.h"
 #include "platform/SerialPort.h"
 
 namespace rlv::platform {
@@ -20,6 +21,7 @@ struct Platform {
   IHotKeys* hotkeys = nullptr;
   IDialogs* dialogs = nullptr;
   IClipboard* clipboard = nullptr;
+  IIniFiles* ini = nullptr;
 };
 
 }  // namespace rlv::platform

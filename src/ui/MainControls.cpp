@@ -74,6 +74,14 @@ void DeclareMainControls(ControlModel& m) {
   m.Add("PanelCAN", Kind::Panel, "TabSheet1").SetVisible(false);
   m.Add("MODVALUE", Kind::Edit, "TabSheet1");
 
+  // Cloud page: upload after every write to the tracker.
+  m.Add("AutoSendConfig", Kind::CheckBox, "TabSheet13")
+      .SetText("Отправлять конфигурацию в \"Облако\" автоматически при записи в прибор");
+
+  // News panel over the pages.
+  m.Add("NewsPanel", Kind::Panel, "MainForm").SetVisible(false);
+  m.Add("DisableNews", Kind::CheckBox, "NewsPanel").SetText("Больше не показывать");
+
   // Receiver update page: the hidden traffic trace.
   m.Add("LogMemo", Kind::Memo, "TabSheet3").SetVisible(false);
 

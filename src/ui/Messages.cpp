@@ -4,9 +4,13 @@
 
 namespace rlv::ui {
 
-std::string FormatInt(const std::string& format, long long value) {
+namespace {
+
+// Walks a format text and hands each conversion to `convert`, which returns
+// the replacement, or nullopt to leave the conversion as literal text.
+template <typename Convert>
+std::string Substitute(const std::string& format, Convert convert) {
   std::string out;
-  bool used = false;
   for (size_t i = 0; i < format.size(); ++i) {
     if (format[i] != '%' || i + 1 >= format.size()) {
       out.push_back(format[i]);
@@ -16,9 +20,10 @@ std::string FormatInt(const std::string& format, long long value) {
     if (conv == '%') {
       out.push_back('%');
       ++i;
-    } else if (!used && (conv == 'd' || conv == 'i' || conv == 'u')) {
-      out += std::to_string(value);
-      used = true;
+      continue;
+    }
+    if (auto replacement = convert(conv)) {
+      out += *replacement;
       ++i;
     } else {
       out.push_back('%');
@@ -27,8 +32,77 @@ std::string FormatInt(const std::string& format, long long value) {
   return out;
 }
 
+bool IsIntConversion(char c) {
+  return c == 'd' || c == 'i' || c == 'u';
+}
+
+// Length of the UTF-8 sequence that starts with `lead`.
+size_t Utf8Length(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if ((lead & 0xE0) == 0xC0) return 2;
+  if ((lead & 0xF0) == 0xE0) return 3;
+  if ((lead & 0xF8) == 0xF0) return 4;
+  return 1;
+}
+
+}  // namespace
+
+std::string FormatInt(const std::string& format, long long value) {
+  bool used = false;
+  return Substitute(format, [&](char conv) -> std::optional<std::string> {
+    if (used || !IsIntConversion(conv)) return std::nullopt;
+    used = true;
+    return std::to_string(value);
+  });
+}
+
+std::string FormatIntText(const std::string& format, long long value, const std::string& text) {
+  int next = 0;  // 0: the integer is due, 1: the text is due, 2: done
+  return Substitute(format, [&](char conv) -> std::optional<std::string> {
+    if (next == 0 && IsIntConversion(conv)) {
+      next = 1;
+      return std::to_string(value);
+    }
+    if (next == 1 && conv == 's') {
+      next = 2;
+      return text;
+    }
+    return std::nullopt;
+  });
+}
+
+std::string ReadLangStr(std::string_view value, std::string_view language) {
+  if (value.empty()) return {};
+  const size_t q = value.find("//\\");
+  if (q == std::string_view::npos) return std::string(value);
+  if (language != "english") return std::string(value.substr(0, q));
+  size_t start = q + 3;
+  if (start < value.size()) start += Utf8Length(static_cast<unsigned char>(value[start]));
+  return start >= value.size() ? std::string() : std::string(value.substr(start));
+}
+
+std::string Messages::ReadLangStr(std::string_view value) const {
+  return ui::ReadLangStr(value, LanguageName);
+}
+
+std::string Messages::LanguagePath() const {
+  return w_.DataPath(kLanguageFile);
+}
+
+std::string Messages::GetStringOr(std::string_view section, std::string_view key,
+                                  const std::string& def) const {
+  auto doc = w_.plat.ini->Load(LanguagePath());
+  if (!doc) return ReadLangStr(def);
+  auto value = doc->Get(section, key);
+  return ReadLangStr(value ? *value : def);
+}
+
 std::string Messages::GetMessageA(int number) const {
-  return "Message" + std::to_string(number);
+  return GetStringOr("Messages", "M" + std::to_string(number), "Message" + std::to_string(number));
+}
+
+std::string Messages::GetString(std::string_view section, std::string_view key) const {
+  return GetStringOr(section, key, "");
 }
 
 void Messages::MessageShow(const std::string& text) {

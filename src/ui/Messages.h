@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace rlv::app {
 class MainWindow;
@@ -8,19 +9,37 @@ class MainWindow;
 
 namespace rlv::ui {
 
-// Formats a message text that carries one integer placeholder (%d, %i or %u;
-// "%%" is a percent sign). Any other conversion is shown literally, so a text
-// from the language file can never read arguments that are not there.
+// Formats a text that carries one integer placeholder (%d, %i or %u; "%%" is a
+// percent sign). Anything else that looks like a conversion is shown as it
+// stands, so a text from the language file never reads an argument it was not given.
 std::string FormatInt(const std::string& format, long long value);
+// The same for a text that carries an integer and then a text (%d then %s).
+std::string FormatIntText(const std::string& format, long long value, const std::string& text);
 
-// The message catalogue and the message panel.
+// Picks one language out of a bilingual value "Russian//\ English": the part
+// before the separator in Russian, the part after the separator and one more
+// character in English. A value without the separator is shown whole.
+std::string ReadLangStr(std::string_view value, std::string_view language);
+
+// The language file, the message catalogue and the message panel.
 class Messages {
  public:
+  static constexpr const char* kLanguageFile = "language.lng";
+
   explicit Messages(app::MainWindow& w) : w_(w) {}
 
-  // The text of message `number`; "Message" followed by the number when the
-  // catalogue has no text for it.
+  // "russian" or "english"; anything but "english" reads as Russian.
+  std::string LanguageName = "russian";
+
+  std::string ReadLangStr(std::string_view value) const;
+  // Message `number`; "Message" followed by the number when the file has none.
   std::string GetMessageA(int number) const;
+  // A text of the language file; empty when missing.
+  std::string GetString(std::string_view section, std::string_view key) const;
+  // A text of the language file with a default for a missing file or key.
+  std::string GetStringOr(std::string_view section, std::string_view key, const std::string& def) const;
+  std::string LanguagePath() const;
+
   // Shows `text` on page 0 of the message panel.
   void MessageShow(const std::string& text);
   void OKMESClick();

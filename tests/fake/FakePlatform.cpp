@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
 
 namespace rlv::fake {
 
@@ -191,7 +195,43 @@ void FakeDevices::Remove(const std::string& port_name) {
   if (notifying_ && handler_) handler_(platform::DeviceEvent::RemoveComplete);
 }
 
+TempDir::TempDir() {
+  namespace fs = std::filesystem;
+  std::random_device rd;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    fs::path candidate = fs::temp_directory_path() / ("rlvexa-test-" + std::to_string(rd()));
+    std::error_code ec;
+    if (fs::create_directory(candidate, ec)) {
+      path_ = candidate.string();
+      return;
+    }
+  }
+  throw std::runtime_error("cannot create a temporary folder");
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void TempDir::Write(const std::string& name, const std::string& content) const {
+  std::ofstream out(File(name), std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+std::string TempDir::Read(const std::string& name) const {
+  std::ifstream in(File(name), std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+bool TempDir::Exists(const std::string& name) const {
+  return std::filesystem::exists(File(name));
+}
+
 FakeEnvironment::FakeEnvironment() {
+  platform.ini = &ini;
   platform.clock = &clock;
   platform.timers = &clock;
   platform.loop = &clock;

@@ -168,9 +168,28 @@ class FakeHotKeys : public platform::IHotKeys {
   std::function<void(int)> handler_;
 };
 
-// Every fake service, wired into one Platform.
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& Path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  void Write(const std::string& name, const std::string& content) const;
+  std::string Read(const std::string& name) const;
+  bool Exists(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// Every fake service, wired into one Platform. Files live in `dir`.
 struct FakeEnvironment {
   FakeEnvironment();
+  TempDir dir;
+  platform::StdIniFiles ini;
   FakeClock clock;
   FakeSerialPort serial{clock};
   FakeDevices devices;

@@ -21,7 +21,9 @@ struct World {
     env.serial.AddPort("/dev/ttyS1");
     env.serial.AddPort(kTrackerPort, &sim);
     if (plugged) env.devices.devices.push_back({"STMicroelectronics Virtual COM Port", kTrackerPort});
-    window = std::make_unique<app::MainWindow>(env.platform, app::Options{});
+    app::Options options;
+    options.data_dir = env.dir.Path();
+    window = std::make_unique<app::MainWindow>(env.platform, options);
     window->controls.Observe([this](const ui::Control& c, ui::Prop prop) {
       if (c.Name() == "MESLABEL" && prop == ui::Prop::Text) shown.push_back(c.Text());
     });

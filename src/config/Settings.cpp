@@ -1,0 +1,61 @@
+#include "config/Settings.h"
+
+#include "app/MainWindow.h"
+
+namespace rlv::config {
+
+std::string WindowSettings::Path() const {
+  return w_.DataPath(kFile);
+}
+
+void WindowSettings::ReadFormSettings() {
+  // One read of the file serves every lookup.
+  const platform::IniDocument doc = w_.plat.ini->Load(Path()).value_or(platform::IniDocument{});
+  auto text = [&](const char* section, const char* key, const std::string& def) {
+    return doc.Get(section, key).value_or(def);
+  };
+  auto integer = [&](const char* section, const char* key, long long def) {
+    auto value = doc.Get(section, key);
+    return value ? platform::ParseInteger(*value).value_or(def) : def;
+  };
+
+  w_.messages.LanguageName = text("Settings", "Language", "russian");
+  w_.link.PortName = text("Settings", "ComPort", "COM1");
+  w_.config.ConfigPath = text("Settings", "File_configuration", "default");
+
+  ServerList.clear();
+  ServerList.push_back(text("Address", "ServerAdr", kDefaultServer));
+  for (const char* key : {"ServerAdr2", "ServerAdr3"}) {
+    std::string server = text("Address", key, "");
+    if (!server.empty()) ServerList.push_back(server);
+  }
+  // Ports are kept as unsigned 16-bit numbers, as the file has always been read.
+  UpdatePort = static_cast<uint16_t>(integer("Address", "UpdatePort", kDefaultUpdatePort));
+  ConfigPort = static_cast<uint16_t>(integer("Address", "ConfigPort", kDefaultConfigPort));
+
+  w_.controls["AutoSendConfig"].SetChecked(integer("Settings", "AutoSendConfig", 0) != 0);
+  w_.controls["DisableNews"].SetChecked(integer("Settings", "DisableNews", 0) != 0);
+  MTK3333FW = integer("Settings", "MTK3333FW", 0);
+}
+
+bool WindowSettings::SaveFormSettings() {
+  platform::IniDocument doc = w_.plat.ini->Load(Path()).value_or(platform::IniDocument{});
+  doc.Set("Settings", "Language", w_.messages.LanguageName);
+  doc.Set("Settings", "ComPort", w_.link.PortName);
+  doc.Set("Settings", "File_configuration", w_.config.ConfigPath);
+  doc.Set("Settings", "AutoSendConfig", w_.controls["AutoSendConfig"].Checked() ? "1" : "0");
+  doc.Set("Settings", "DisableNews", w_.controls["DisableNews"].Checked() ? "1" : "0");
+  return w_.plat.ini->Store(Path(), doc);
+}
+
+int WindowSettings::ReadPass(const std::string& imei) const {
+  if (imei.empty()) return 0;
+  return static_cast<int>(w_.plat.ini->ReadInteger(Path(), "Passes", imei, 0));
+}
+
+bool WindowSettings::WritePass(const std::string& imei, int password) {
+  if (imei.empty()) return false;
+  return w_.plat.ini->WriteString(Path(), "Passes", imei, std::to_string(password));
+}
+
+}  // namespace rlv::config

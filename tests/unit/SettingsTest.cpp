@@ -1,0 +1,117 @@
+// The configurator's settings and the language file.
+#include <gtest/gtest.h>
+
+#include "TrackerSim.h"
+#include "World.h"
+#include "ui/Messages.h"
+
+namespace rlv {
+namespace {
+
+using fake::World;
+
+TEST(Language, PicksOneHalfOfABilingualValue) {
+  EXPECT_EQ(ui::ReadLangStr("Открыть порт//\\ Open port", "russian"), "Открыть порт");
+  EXPECT_EQ(ui::ReadLangStr("Открыть порт//\\ Open port", "english"), "Open port");
+  EXPECT_EQ(ui::ReadLangStr("Открыть порт//\\ Open port", "German"), "Открыть порт");
+  EXPECT_EQ(ui::ReadLangStr("", "english"), "");
+  EXPECT_EQ(ui::ReadLangStr("", "russian"), "");
+  // The skipped character may be any one character, a multi-byte one too.
+  EXPECT_EQ(ui::ReadLangStr("Да//\\ЖYes", "english"), "Yes");
+  EXPECT_EQ(ui::ReadLangStr("Да//\\", "english"), "");
+  EXPECT_EQ(ui::ReadLangStr("Да//\\ ", "english"), "");
+  // Without the separator the value is shown whole in both languages.
+  EXPECT_EQ(ui::ReadLangStr("MImage3", "english"), "MImage3");
+}
+
+TEST(Language, FormatsOnlyTheArgumentsATextMayTake) {
+  EXPECT_EQ(ui::FormatInt("%s%s%n%d%d", 100), "%s%s%n100%d");
+  EXPECT_EQ(ui::FormatIntText("Канал %d: %s", 2, "ok"), "Канал 2: ok");
+  EXPECT_EQ(ui::FormatIntText("%s %d %s %d", 2, "ok"), "%s 2 ok %d");
+  EXPECT_EQ(ui::FormatIntText("100%% %", 1, "x"), "100% %");
+}
+
+TEST(Language, MessagesComeFromTheLanguageFile) {
+  World world;
+  world.env.dir.Write("language.lng",
+                      "[Messages]\nM68=Ошибка выполнения//\\ Execution error\nM36=%s%s%n%d%d\n");
+  world.Start();
+  auto& w = world.w();
+  EXPECT_EQ(w.messages.GetMessageA(68), "Ошибка выполнения");
+  EXPECT_EQ(w.messages.GetMessageA(7), "Message7");
+  w.messages.LanguageName = "english";
+  EXPECT_EQ(w.messages.GetMessageA(68), "Execution error");
+  EXPECT_EQ(w.messages.GetString("Strings", "Str86"), "");
+  // A hostile format text for an unknown command stays harmless.
+  const auto frame = sim::BuildResponseFrame(100, {0});
+  w.codec.ScanFrames(frame.data(), frame.size());
+  EXPECT_EQ(w.controls["MESLABEL"].Text(), "%s%s%n100%d");
+}
+
+TEST(Language, WithoutALanguageFileMessagesShowTheirNumber) {
+  World world;
+  world.Start();
+  const auto frame = sim::BuildResponseFrame(255, {1});
+  world.w().codec.ScanFrames(frame.data(), frame.size());
+  EXPECT_EQ(world.w().controls["MESLABEL"].Text(), "Message68");
+}
+
+TEST(Settings, FirstStartUsesTheDefaultsAndCloseWritesOnlyTheUserSettings) {
+  World world(sim::SimConfig{}, /*plugged=*/false);
+  world.Start();
+  auto& w = world.w();
+  EXPECT_EQ(w.messages.LanguageName, "russian");
+  EXPECT_EQ(w.link.PortName, "COM1");
+  EXPECT_EQ(w.config.ConfigPath, "default");
+  EXPECT_EQ(w.settings.ServerList.size(), 1u);
+  EXPECT_EQ(w.settings.UpdatePort, 10500);
+  EXPECT_EQ(w.settings.ConfigPort, 10890);
+  EXPECT_FALSE(w.controls["AutoSendConfig"].Checked());
+  EXPECT_FALSE(w.controls["DisableNews"].Checked());
+  EXPECT_EQ(w.settings.MTK3333FW, 0);
+  w.FormClose();
+  EXPECT_EQ(world.env.dir.Read("config.ini"),
+            "[Settings]\nLanguage=russian\nComPort=COM1\nFile_configuration=default\nAutoSendConfig=0\n"
+            "DisableNews=0\n");
+}
+
+TEST(Settings, ReadsEveryKeyAndKeepsTheRestOfTheFile) {
+  World world(sim::SimConfig{}, false);
+  const std::string file =
+      "; site settings\n[Settings]\nLanguage=english\nComPort=/dev/ttyUSB3\nFile_configuration=/tmp/a.fcg\n"
+      "AutoSendConfig=5\nDisableNews=1\nMTK3333FW=17\n[Address]\nServerAdr=192.0.2.10\nServerAdr2=\n"
+      "ServerAdr3=store.example.com\nUpdatePort=70000\nConfigPort=abc\n[Passes]\n866000000000001=4321\n";
+  world.env.dir.Write("config.ini", file);
+  world.Start();
+  auto& w = world.w();
+  EXPECT_EQ(w.messages.LanguageName, "english");
+  EXPECT_EQ(w.config.ConfigPath, "/tmp/a.fcg");
+  EXPECT_EQ(w.settings.ServerList, (std::vector<std::string>{"192.0.2.10", "store.example.com"}));
+  EXPECT_EQ(w.settings.UpdatePort, 4464);
+  EXPECT_EQ(w.settings.ConfigPort, 10890);
+  EXPECT_TRUE(w.controls["AutoSendConfig"].Checked());
+  EXPECT_TRUE(w.controls["DisableNews"].Checked());
+  EXPECT_EQ(w.settings.MTK3333FW, 17);
+  EXPECT_EQ(w.settings.ReadPass("866000000000001"), 4321);
+  EXPECT_EQ(w.settings.ReadPass("866000000000002"), 0);
+
+  EXPECT_TRUE(w.settings.WritePass("866000000000001", 0));
+  w.controls["AutoSendConfig"].SetChecked(false);
+  w.FormClose();
+  std::string expected = file;
+  expected.replace(expected.find("AutoSendConfig=5"), 16, "AutoSendConfig=0");
+  expected.replace(expected.find("=4321"), 5, "=0");
+  EXPECT_EQ(world.env.dir.Read("config.ini"), expected);
+}
+
+TEST(Settings, ThePortFromTheSettingsIsProbedFirst) {
+  World world(sim::SimConfig{}, false);
+  world.env.dir.Write("config.ini", "[Settings]\nComPort=/dev/ttyS1\n");
+  world.Start();
+  world.env.clock.Advance(1000);
+  ASSERT_FALSE(world.env.serial.Writes().empty() && world.env.serial.OpenCount() == 0);
+  EXPECT_EQ(world.env.serial.Name(), "/dev/ttyS1");
+}
+
+}  // namespace
+}  // namespace rlv
