@@ -47,7 +47,11 @@ IniDocument::Line IniDocument::Classify(std::string text) {
     if (eq != std::string_view::npos && eq > 0) {
       line.type = Line::Type::Key;
       line.name = std::string(Trim(t.substr(0, eq)));
-      line.value = std::string(Trim(t.substr(eq + 1)));
+      std::string_view value = Trim(t.substr(eq + 1));
+      // Double quotes around a value keep its blanks.
+      if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+        value = value.substr(1, value.size() - 2);
+      line.value = std::string(value);
     }
   }
   line.text = std::move(text);

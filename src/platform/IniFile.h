@@ -10,7 +10,8 @@ namespace rlv::platform {
 // An INI text kept line by line, so that writing one key leaves every other
 // section, key, comment and blank line exactly as it was. Section and key
 // names compare without regard to ASCII letter case; the first of two equal
-// keys counts. Values are trimmed of surrounding blanks.
+// keys counts. Values are trimmed of surrounding blanks; a value in double
+// quotes keeps its blanks and loses the quotes.
 class IniDocument {
  public:
   static IniDocument Parse(std::string_view text);
