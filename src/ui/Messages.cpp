@@ -89,9 +89,18 @@ std::string Messages::LanguagePath() const {
   return w_.DataPath(kLanguageFile);
 }
 
+std::optional<platform::IniDocument> Messages::LoadLanguageFile() const {
+  // The data folder's own language file wins; without one, the file shipped
+  // beside the executable is used.
+  auto doc = w_.plat.ini->Load(LanguagePath());
+  const std::string& program_dir = w_.options.program_dir;
+  if (doc || program_dir.empty() || program_dir == w_.options.data_dir) return doc;
+  return w_.plat.ini->Load(program_dir + "/" + kLanguageFile);
+}
+
 std::string Messages::GetStringOr(std::string_view section, std::string_view key,
                                   const std::string& def) const {
-  auto doc = w_.plat.ini->Load(LanguagePath());
+  auto doc = LoadLanguageFile();
   if (!doc) return ReadLangStr(def);
   auto value = doc->Get(section, key);
   return ReadLangStr(value ? *value : def);

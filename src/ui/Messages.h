@@ -1,7 +1,10 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/IniFile.h"
 
 namespace rlv::app {
 class MainWindow;
@@ -38,7 +41,10 @@ class Messages {
   std::string GetString(std::string_view section, std::string_view key) const;
   // A text of the language file with a default for a missing file or key.
   std::string GetStringOr(std::string_view section, std::string_view key, const std::string& def) const;
+  // The data folder's language file (written by the help editor).
   std::string LanguagePath() const;
+  // The language file read anew: the data folder's, else the one shipped beside the executable.
+  std::optional<platform::IniDocument> LoadLanguageFile() const;
 
   // Shows `text` on page 0 of the message panel.
   void MessageShow(const std::string& text);

@@ -115,3 +115,22 @@ TEST(Settings, ThePortFromTheSettingsIsProbedFirst) {
 
 }  // namespace
 }  // namespace rlv
+
+namespace rlv {
+namespace {
+
+TEST(Language, FallsBackToTheFileShippedBesideTheProgram) {
+  fake::TempDir program;
+  program.Write("language.lng", "[Messages]\nM68=Из программы//\\ From the program\n");
+  fake::FakeEnvironment env;
+  app::Options options;
+  options.data_dir = env.dir.Path();
+  options.program_dir = program.Path();
+  app::MainWindow w(env.platform, options);
+  EXPECT_EQ(w.messages.GetMessageA(68), "Из программы");
+  env.dir.Write("language.lng", "[Messages]\nM68=Своя//\\ Own\n");
+  EXPECT_EQ(w.messages.GetMessageA(68), "Своя");
+}
+
+}  // namespace
+}  // namespace rlv

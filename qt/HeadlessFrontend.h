@@ -1,0 +1,58 @@
+#pragma once
+
+// The headless automation front end: reads commands from standard input, one
+// per line, and writes exactly one answer line per command to standard output.
+
+#include <QObject>
+#include <deque>
+#include <memory>
+#include <string>
+
+#include "app/MainWindow.h"
+#include "app/Options.h"
+#include "ui/Automation.h"
+
+class QSocketNotifier;
+
+namespace rlv::qtp {
+
+class QtPlatform;
+
+class HeadlessFrontend {
+ public:
+  HeadlessFrontend(QtPlatform& qt_platform, app::Options options);
+  ~HeadlessFrontend();
+  HeadlessFrontend(const HeadlessFrontend&) = delete;
+  HeadlessFrontend& operator=(const HeadlessFrontend&) = delete;
+
+  // Creates and shows the main window, answers commands until "quit" or the end
+  // of input, destroys the window. Needs a QCoreApplication; returns the exit code.
+  int Run();
+
+ private:
+  void StartInput();
+  void StopInput();
+  // Splits received text into lines; `eof` marks the end of input.
+  void OnInput(const std::string& text, bool eof);
+  void ProcessPending();
+  void Answer(const std::string& line);
+  void Finish();
+
+  ui::ScriptedDialogs dialogs_;
+  platform::Platform platform_;
+  std::unique_ptr<app::MainWindow> window_;
+  std::unique_ptr<ui::Automation> automation_;
+
+  QObject context_;
+  std::string partial_;              // text after the last line break
+  std::deque<std::string> pending_;  // complete lines not yet executed
+  bool eof_ = false;
+  bool busy_ = false;
+  bool finishing_ = false;
+#ifndef _WIN32
+  void OnStdinReadable();
+  QSocketNotifier* notifier_ = nullptr;  // child of context_
+#endif
+};
+
+}  // namespace rlv::qtp

@@ -1,0 +1,69 @@
+#pragma once
+
+// Serial device enumeration and hot-plug notification for the Qt platform.
+//
+// Linux: every port QSerialPortInfo lists, named by its device path; the
+// friendly name comes from the USB device's manufacturer and product strings in
+// sysfs. Hot-plug comes from a udev monitor on the "tty" subsystem.
+// Windows: friendly name "description (COMn)"; hot-plug by polling the port
+// list every second.
+
+#include <QObject>
+#include <QTimer>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Devices.h"
+
+class QSocketNotifier;
+struct udev;
+struct udev_monitor;
+
+namespace rlv::qtp {
+
+class QtDevices : public platform::IDevices {
+ public:
+  // `extra` are declared ports (the simulator's pseudo-terminal, the demo
+  // port): they are listed after the system's devices and among the port names.
+  explicit QtDevices(std::vector<platform::UsbSerialDevice> extra);
+  ~QtDevices() override;
+  QtDevices(const QtDevices&) = delete;
+  QtDevices& operator=(const QtDevices&) = delete;
+
+  std::vector<platform::UsbSerialDevice> EnumerateSerialDevices() override;
+  std::vector<std::string> PortNames() override;
+  void SetChangeHandler(std::function<void(platform::DeviceEvent)> handler) override {
+    handler_ = std::move(handler);
+  }
+  bool StartNotifications() override;
+  void StopNotifications() override;
+
+  // The friendly name of a declared tracker port.
+  static std::string TrackerFriendlyName(const std::string& label);
+
+ private:
+  void Notify(platform::DeviceEvent event);
+#ifdef _WIN32
+  void Poll();
+  QTimer poll_timer_;
+  std::vector<std::string> last_ports_;
+#else
+  void OnMonitorReadable();
+  udev* udev_ = nullptr;
+  udev_monitor* monitor_ = nullptr;
+  QSocketNotifier* notifier_ = nullptr;  // child of context_
+#endif
+  QObject context_;
+  std::vector<platform::UsbSerialDevice> extra_;
+  std::function<void(platform::DeviceEvent)> handler_;
+};
+
+#ifndef _WIN32
+// The USB manufacturer and product strings of a tty (for example "ttyACM0"),
+// read from sysfs below `sys_root` (normally "/sys"); empty when the tty is not
+// a USB device or the strings are missing.
+std::string UsbFriendlyNameFromSysfs(const std::string& tty_name, const std::string& sys_root = "/sys");
+#endif
+
+}  // namespace rlv::qtp

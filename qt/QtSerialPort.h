@@ -1,0 +1,121 @@
+#pragma once
+
+// Serial ports for the Qt platform: the real one on QSerialPort, the demo port
+// whose other end is an in-process simulated tracker, and the router that
+// opens one or the other by name.
+
+#include <QObject>
+#include <QSerialPort>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/SerialPort.h"
+
+namespace rlv::sim {
+class TrackerSim;
+}
+
+namespace rlv::qtp {
+
+// The port name of the demo tracker.
+inline constexpr const char* kDemoPortName = "DEMO";
+
+// A serial port on QSerialPort. A read or resource error (the other end of a
+// pseudo-terminal went away, the device was unplugged) stops reading and marks
+// the port failed: IsOpen() stays true until Close(), but every Write() fails,
+// so the link notices and closes the port.
+class QtSerialPort : public platform::ISerialPort {
+ public:
+  QtSerialPort();
+  ~QtSerialPort() override;
+
+  bool Open(const std::string& name) override;
+  bool IsOpen() const override { return open_; }
+  std::string Name() const override { return name_; }
+  bool SetBaudRate(int baud) override;
+  int Read(uint8_t* buffer, int max) override;
+  bool ClearInput() override;
+  int Write(const uint8_t* data, int count) override;
+  void Close() override;
+  void SetReceivedHandler(std::function<void(int count)> handler) override { handler_ = std::move(handler); }
+
+  bool Failed() const { return failed_; }
+
+ private:
+  void OnReadyRead();
+  void OnError(QSerialPort::SerialPortError error);
+  void Fail(QSerialPort::SerialPortError error);
+
+  QSerialPort port_;
+  QObject context_;  // context of deferred work; dropped with the port
+  std::string name_;
+  bool open_ = false;
+  bool failed_ = false;
+  bool opening_ = false;
+  qint64 reported_ = 0;  // bytes already announced to the handler and not yet read
+  std::function<void(int count)> handler_;
+};
+
+// A port whose other end is an in-process simulated tracker. Bytes written are
+// fed to the simulator; its answers arrive through the event loop a few
+// milliseconds later, as they would over a cable.
+class DemoSerialPort : public platform::ISerialPort {
+ public:
+  DemoSerialPort();
+  ~DemoSerialPort() override;
+
+  bool Open(const std::string& name) override;
+  bool IsOpen() const override { return open_; }
+  std::string Name() const override { return name_; }
+  bool SetBaudRate(int baud) override;
+  int Read(uint8_t* buffer, int max) override;
+  bool ClearInput() override;
+  int Write(const uint8_t* data, int count) override;
+  void Close() override;
+  void SetReceivedHandler(std::function<void(int count)> handler) override { handler_ = std::move(handler); }
+
+  // Delay between the simulator's answer and its arrival on the port.
+  static constexpr int kAnswerDelayMs = 5;
+
+ private:
+  void OnSimOutput(const std::vector<uint8_t>& bytes);
+  void Deliver();
+
+  std::unique_ptr<sim::TrackerSim> sim_;
+  QObject context_;
+  std::string name_;
+  bool open_ = false;
+  uint64_t generation_ = 0;         // bumped on every open and close
+  std::vector<uint8_t> in_flight_;  // answered, not yet arrived
+  bool delivery_scheduled_ = false;
+  std::deque<uint8_t> input_;  // arrived, not yet read
+  std::function<void(int count)> handler_;
+};
+
+// Opens "DEMO" on the demo port (when there is one) and every other name on
+// the real serial port. Only one of the two is open at a time.
+class SerialPortRouter : public platform::ISerialPort {
+ public:
+  explicit SerialPortRouter(bool with_demo);
+  ~SerialPortRouter() override;
+
+  bool Open(const std::string& name) override;
+  bool IsOpen() const override { return active_->IsOpen(); }
+  std::string Name() const override { return active_->Name(); }
+  bool SetBaudRate(int baud) override { return active_->SetBaudRate(baud); }
+  int Read(uint8_t* buffer, int max) override { return active_->Read(buffer, max); }
+  bool ClearInput() override { return active_->ClearInput(); }
+  int Write(const uint8_t* data, int count) override { return active_->Write(data, count); }
+  void Close() override { active_->Close(); }
+  void SetReceivedHandler(std::function<void(int count)> handler) override;
+
+ private:
+  QtSerialPort real_;
+  std::unique_ptr<DemoSerialPort> demo_;
+  platform::ISerialPort* active_;
+};
+
+}  // namespace rlv::qtp

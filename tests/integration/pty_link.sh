@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# The configurator finds, identifies and polls the simulated tracker over a
+# pseudo-terminal, with the real Qt platform and real time.
+#
+# usage: pty_link.sh RLVEXA_TRACKER_SIM RLVEXA_CONFIGURATOR
+set -u
+
+SIM=${1:?usage: pty_link.sh RLVEXA_TRACKER_SIM RLVEXA_CONFIGURATOR}
+APP=${2:?usage: pty_link.sh RLVEXA_TRACKER_SIM RLVEXA_CONFIGURATOR}
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/rlvexa-pty-link.XXXXXX")
+SIM_PID=""
+APP_PID=""
+
+cleanup() {
+  [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null
+  [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null
+  [ -n "$APP_PID" ] && wait "$APP_PID" 2>/dev/null
+  [ -n "$SIM_PID" ] && wait "$SIM_PID" 2>/dev/null
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+fail() {
+  echo "FAIL: $*" >&2
+  for f in sim.err app.err answers.txt; do
+    if [ -f "$WORK/$f" ]; then
+      echo "---- $f" >&2
+      tail -n 40 "$WORK/$f" >&2
+    fi
+  done
+  exit 1
+}
+
+# The simulator prints its pseudo-terminal's path as the first line on stdout.
+mkfifo "$WORK/sim.out"
+"$SIM" --pty --verbose >"$WORK/sim.out" 2>"$WORK/sim.err" &
+SIM_PID=$!
+exec 3<"$WORK/sim.out"
+PTY=""
+if ! read -r -t 10 PTY <&3; then
+  fail "the simulator printed no pseudo-terminal path"
+fi
+[ -e "$PTY" ] || fail "the simulator's pseudo-terminal $PTY does not exist"
+
+cat >"$WORK/commands.txt" <<EOF
+prop ComPortDeviceCaption text
+until ComPortDeviceCaption text $PTY: RL20Vexa 8000
+page
+wait 1200
+prop MImage7 enabled
+quit
+EOF
+
+timeout 30 "$APP" --headless --tracker-port "$PTY" --dir "$WORK/data" \
+  <"$WORK/commands.txt" >"$WORK/answers.txt" 2>"$WORK/app.err" &
+APP_PID=$!
+wait "$APP_PID"
+APP_RC=$?
+APP_PID=""
+[ "$APP_RC" -eq 0 ] || fail "the configurator exited with $APP_RC"
+
+mapfile -t ANSWERS <"$WORK/answers.txt"
+EXPECTED=(
+  "ok ComPort"
+  "ok"
+  "ok 1"
+  "ok"
+  "ok 1"
+  "ok"
+)
+[ "${#ANSWERS[@]}" -eq "${#EXPECTED[@]}" ] ||
+  fail "expected ${#EXPECTED[@]} answer lines, got ${#ANSWERS[@]}"
+for i in "${!EXPECTED[@]}"; do
+  [ "${ANSWERS[$i]}" = "${EXPECTED[$i]}" ] ||
+    fail "answer $((i + 1)): expected '${EXPECTED[$i]}', got '${ANSWERS[$i]}'"
+done
+
+# On the tracker's side: identified, then polled 41 [01], 34 [00], 34 [01] at
+# least twice (a poll every 500 ms and 1.2 s of waiting).
+sleep 0.2
+RX=$(grep -o 'rx cmd=[0-9]*' "$WORK/sim.err" | sed 's/rx cmd=//' | tr '\n' ' ')
+FIRST=$(echo "$RX" | awk '{print $1}')
+[ "$FIRST" = "0" ] || fail "the first request was not identify (0): $RX"
+POLLS=$(echo " $RX" | grep -o ' 41 34 34' | wc -l)
+[ "$POLLS" -ge 2 ] || fail "expected the poll 41, 34, 34 at least twice, saw: $RX"
+
+echo "PASS: identify then $POLLS status polls over $PTY"
+exit 0

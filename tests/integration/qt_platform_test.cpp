@@ -1,0 +1,330 @@
+// The Qt platform against real pseudo-terminals, real timers and a fake sysfs.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "QtDevices.h"
+#include "QtPlatform.h"
+#include "QtSerialPort.h"
+
+namespace {
+
+using rlv::qtp::DemoSerialPort;
+using rlv::qtp::QtDevices;
+using rlv::qtp::QtEventLoop;
+using rlv::qtp::QtSerialPort;
+using rlv::qtp::QtTimer;
+using rlv::qtp::SerialPortRouter;
+
+// "SLRL", length 2, to the tracker, command 0 (identify), Crc16.
+const std::vector<uint8_t> kIdentify = {'S', 'L', 'R', 'L', 0x02, 0x00, 0xAA, 0x00, 0x7F, 0x10};
+
+// The master side of a pseudo-terminal; the slave's path opens it as a port.
+class Pty {
+ public:
+  Pty() {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
+    const char* name = ptsname(master_);
+    if (name != nullptr) slave_path_ = name;
+    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+  }
+  ~Pty() { CloseMaster(); }
+  Pty(const Pty&) = delete;
+  Pty& operator=(const Pty&) = delete;
+
+  const std::string& SlavePath() const { return slave_path_; }
+  void Send(const std::string& text) const {
+    ASSERT_EQ(write(master_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  }
+  // What the port wrote, waiting up to `timeout_ms` for `want` bytes.
+  std::string Receive(size_t want, int timeout_ms) const {
+    std::string got;
+    QElapsedTimer clock;
+    clock.start();
+    while (got.size() < want && clock.elapsed() < timeout_ms) {
+      pollfd fd{master_, POLLIN, 0};
+      if (poll(&fd, 1, 10) > 0) {
+        char buffer[256];
+        const ssize_t n = read(master_, buffer, sizeof buffer);
+        if (n > 0) got.append(buffer, static_cast<size_t>(n));
+      }
+    }
+    return got;
+  }
+  void CloseMaster() {
+    if (master_ >= 0) close(master_);
+    master_ = -1;
+  }
+
+ private:
+  int master_ = -1;
+  std::string slave_path_;
+};
+
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+TEST(QtSerialPort, OpensAPseudoTerminalAndExchangesBytes) {
+  Pty pty;
+  ASSERT_FALSE(pty.SlavePath().empty());
+  QtEventLoop loop;
+  QtSerialPort port;
+  int announced = 0;
+  port.SetReceivedHandler([&](int count) { announced += count; });
+
+  // The pseudo-terminal refuses the modem lines; the port opens all the same.
+  ASSERT_TRUE(port.Open(pty.SlavePath()));
+  EXPECT_TRUE(port.IsOpen());
+  EXPECT_EQ(port.Name(), pty.SlavePath());
+  EXPECT_FALSE(port.Failed());
+
+  const uint8_t hello[] = {'a', 'b', 'c'};
+  EXPECT_EQ(port.Write(hello, 3), 3);
+  loop.RunFor(20);  // QSerialPort writes from the event loop
+  EXPECT_EQ(pty.Receive(3, 1000), "abc");
+
+  pty.Send("xyz");
+  ASSERT_TRUE(loop.RunUntil([&] { return announced >= 3; }, 2000));
+  EXPECT_EQ(announced, 3);
+  uint8_t buffer[16] = {};
+  ASSERT_EQ(port.Read(buffer, sizeof buffer), 3);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 3), "xyz");
+  EXPECT_EQ(port.Read(buffer, sizeof buffer), 0);
+
+  pty.Send("12345");
+  ASSERT_TRUE(loop.RunUntil([&] { return announced >= 8; }, 2000));
+  ASSERT_EQ(port.Read(buffer, 2), 2);
+  EXPECT_TRUE(port.ClearInput());
+  EXPECT_EQ(port.Read(buffer, sizeof buffer), 0);
+
+  EXPECT_TRUE(port.SetBaudRate(115200));
+  EXPECT_TRUE(port.SetBaudRate(9600));
+  port.Close();
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_EQ(port.Write(hello, 3), -1);
+  EXPECT_EQ(port.Read(buffer, sizeof buffer), 0);
+}
+
+TEST(QtSerialPort, OtherEndGoneFailsWritesWithoutSpinning) {
+  Pty pty;
+  QtEventLoop loop;
+  QtSerialPort port;
+  port.SetReceivedHandler([](int) {});
+  ASSERT_TRUE(port.Open(pty.SlavePath()));
+  pty.CloseMaster();
+
+  ASSERT_TRUE(loop.RunUntil([&] { return port.Failed(); }, 2000));
+  const double cpu_before = CpuSeconds();
+  QElapsedTimer wall;
+  wall.start();
+  loop.RunFor(500);
+  const double cpu = CpuSeconds() - cpu_before;
+  EXPECT_LT(cpu, 0.1 * static_cast<double>(wall.elapsed()) / 1000.0) << "the event loop spins";
+
+  // Still open for the link until it closes the port, but every write fails.
+  EXPECT_TRUE(port.IsOpen());
+  const uint8_t byte = 0;
+  EXPECT_EQ(port.Write(&byte, 1), -1);
+  port.Close();
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_FALSE(port.Failed());
+}
+
+TEST(QtSerialPort, MissingPortDoesNotOpen) {
+  QtSerialPort port;
+  EXPECT_FALSE(port.Open("/dev/rlvexa-no-such-port"));
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_FALSE(port.Open(""));
+  const uint8_t byte = 0;
+  EXPECT_EQ(port.Write(&byte, 1), -1);
+  uint8_t buffer[4];
+  EXPECT_EQ(port.Read(buffer, 4), 0);
+}
+
+TEST(DemoSerialPort, AnswersThroughTheEventLoop) {
+  QtEventLoop loop;
+  DemoSerialPort port;
+  int announced = 0;
+  port.SetReceivedHandler([&](int count) { announced += count; });
+  EXPECT_FALSE(port.Open("COM1"));
+  ASSERT_TRUE(port.Open(rlv::qtp::kDemoPortName));
+  EXPECT_EQ(port.Name(), "DEMO");
+
+  ASSERT_EQ(port.Write(kIdentify.data(), static_cast<int>(kIdentify.size())), 10);
+  EXPECT_EQ(announced, 0) << "the answer arrives later, not inside Write";
+  ASSERT_TRUE(loop.RunUntil([&] { return announced > 0; }, 1000));
+  std::vector<uint8_t> answer(64);
+  const int n = port.Read(answer.data(), static_cast<int>(answer.size()));
+  ASSERT_EQ(n, announced);
+  ASSERT_GE(n, 10);
+  EXPECT_EQ(std::string(answer.begin(), answer.begin() + 4), "SLRL");
+  EXPECT_EQ(answer[6], 0x55);
+  EXPECT_EQ(answer[7], 0x00);
+
+  // An answer still travelling when the port closes is lost.
+  ASSERT_EQ(port.Write(kIdentify.data(), static_cast<int>(kIdentify.size())), 10);
+  port.Close();
+  ASSERT_TRUE(port.Open("DEMO"));
+  loop.RunFor(50);
+  EXPECT_EQ(announced, n);
+  EXPECT_EQ(port.Read(answer.data(), static_cast<int>(answer.size())), 0);
+  port.Close();
+  EXPECT_EQ(port.Write(kIdentify.data(), 10), -1);
+}
+
+TEST(SerialPortRouter, RoutesTheDemoName) {
+  QtEventLoop loop;
+  {
+    SerialPortRouter router(true);
+    int announced = 0;
+    router.SetReceivedHandler([&](int count) { announced += count; });
+    ASSERT_TRUE(router.Open("DEMO"));
+    EXPECT_TRUE(router.IsOpen());
+    ASSERT_EQ(router.Write(kIdentify.data(), 10), 10);
+    EXPECT_TRUE(loop.RunUntil([&] { return announced > 0; }, 1000));
+    EXPECT_FALSE(router.Open("/dev/rlvexa-no-such-port"));
+    EXPECT_FALSE(router.IsOpen());
+  }
+  SerialPortRouter without_demo(false);
+  EXPECT_FALSE(without_demo.Open("DEMO"));
+}
+
+TEST(QtEventLoop, PostRunForAndRunUntil) {
+  QtEventLoop loop;
+  std::vector<int> order;
+  loop.Post(30, [&] { order.push_back(2); });
+  loop.Post(0, [&] { order.push_back(1); });
+  QElapsedTimer wall;
+  wall.start();
+  loop.RunFor(100);
+  EXPECT_GE(wall.elapsed(), 95);
+  EXPECT_EQ(order, (std::vector<int>{1, 2}));
+
+  bool flag = false;
+  loop.Post(40, [&] { flag = true; });
+  wall.restart();
+  EXPECT_TRUE(loop.RunUntil([&] { return flag; }, 2000));
+  EXPECT_LT(wall.elapsed(), 500);
+
+  wall.restart();
+  EXPECT_FALSE(loop.RunUntil([] { return false; }, 150));
+  EXPECT_GE(wall.elapsed(), 145);
+  EXPECT_TRUE(loop.RunUntil([] { return true; }, 0));
+}
+
+TEST(QtTimer, PeriodicAndIntervalChangeWhileRunning) {
+  QtEventLoop loop;
+  QtTimer timer;
+  int ticks = 0;
+  timer.SetHandler([&] { ++ticks; });
+  timer.SetInterval(10);
+  EXPECT_EQ(timer.Interval(), 10);
+  EXPECT_FALSE(timer.IsActive());
+  timer.Start();
+  EXPECT_TRUE(timer.IsActive());
+  loop.RunFor(205);
+  EXPECT_GE(ticks, 15);
+  EXPECT_LE(ticks, 21);
+
+  timer.SetInterval(100);
+  ticks = 0;
+  loop.RunFor(350);
+  EXPECT_GE(ticks, 2);
+  EXPECT_LE(ticks, 4);
+
+  timer.Stop();
+  EXPECT_FALSE(timer.IsActive());
+  ticks = 0;
+  loop.RunFor(150);
+  EXPECT_EQ(ticks, 0);
+}
+
+TEST(QtClock, DateTimeAndSleep) {
+  rlv::qtp::QtClock clock;
+  const auto now = clock.LocalNow();
+  EXPECT_GE(now.year, 2020);
+  EXPECT_TRUE(now.month >= 1 && now.month <= 12);
+  EXPECT_TRUE(now.day >= 1 && now.day <= 31);
+  EXPECT_TRUE(now.millisecond >= 0 && now.millisecond <= 999);
+  const auto utc = clock.UtcNow();
+  EXPECT_GE(utc.year, 2020);
+  QElapsedTimer wall;
+  wall.start();
+  clock.Sleep(50);
+  EXPECT_GE(wall.elapsed(), 49);
+}
+
+TEST(QtHotKeys, RecordsRegistrations) {
+  rlv::qtp::QtHotKeys keys;
+  std::vector<int> pressed;
+  keys.SetHandler([&](int id) { pressed.push_back(id); });
+  EXPECT_TRUE(keys.Register(126, rlv::platform::kModAlt, 'H'));
+  keys.Trigger(126);
+  keys.Trigger(125);
+  keys.Unregister(126);
+  keys.Trigger(126);
+  EXPECT_EQ(pressed, std::vector<int>{126});
+}
+
+TEST(QtDevices, DeclaredPortsAreTrackerDevices) {
+  QtDevices devices({{QtDevices::TrackerFriendlyName("tracker-port"), "/dev/pts/77"}});
+  const auto list = devices.EnumerateSerialDevices();
+  ASSERT_FALSE(list.empty());
+  EXPECT_EQ(list.back().port_name, "/dev/pts/77");
+  EXPECT_NE(list.back().friendly_name.find("STMicro"), std::string::npos);
+  const auto names = devices.PortNames();
+  EXPECT_NE(std::find(names.begin(), names.end(), "/dev/pts/77"), names.end());
+  for (const auto& device : list)
+    EXPECT_NE(std::find(names.begin(), names.end(), device.port_name), names.end()) << device.port_name;
+}
+
+TEST(QtDevices, UsbStringsFromSysfs) {
+  namespace fs = std::filesystem;
+  QTemporaryDir temp;
+  ASSERT_TRUE(temp.isValid());
+  const fs::path root = temp.path().toStdString();
+  const fs::path usb = root / "devices/pci0000:00/usb1/1-2";
+  const fs::path interface = usb / "1-2:1.0";
+  fs::create_directories(interface / "tty/ttyACM0");
+  fs::create_directories(root / "class/tty");
+  fs::create_directory_symlink(interface / "tty/ttyACM0", root / "class/tty/ttyACM0");
+  fs::create_directory_symlink(interface, interface / "tty/ttyACM0/device");
+  std::ofstream(usb / "idVendor") << "0483\n";
+  std::ofstream(usb / "manufacturer") << "STMicroelectronics\n";
+  std::ofstream(usb / "product") << "STM32 Virtual ComPort\n";
+  std::ofstream(usb.parent_path() / "idVendor") << "1d6b\n";
+
+  EXPECT_EQ(rlv::qtp::UsbFriendlyNameFromSysfs("ttyACM0", root.string()),
+            "STMicroelectronics STM32 Virtual ComPort");
+  fs::remove(usb / "manufacturer");
+  EXPECT_EQ(rlv::qtp::UsbFriendlyNameFromSysfs("ttyACM0", root.string()), "STM32 Virtual ComPort");
+  EXPECT_EQ(rlv::qtp::UsbFriendlyNameFromSysfs("ttyACM1", root.string()), "");
+  EXPECT_EQ(rlv::qtp::UsbFriendlyNameFromSysfs("../../etc", root.string()), "");
+  EXPECT_EQ(rlv::qtp::UsbFriendlyNameFromSysfs("", root.string()), "");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
