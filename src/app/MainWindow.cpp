@@ -20,11 +20,13 @@ MainWindow::MainWindow(platform::Platform& platform, Options opts)
       shell(*this),
       config(*this),
       settings(*this),
+      transfer(*this),
       monitoring(*this),
       firmware(*this),
       remote(*this),
       vehicle(*this) {
   ui::DeclareMainControls(controls);
+  config::Transfer::DeclareControls(controls);
   controls.On("OKMES", ui::Event::Click, [this](const ui::EventArgs&) { messages.OKMESClick(); });
 
   Timer1 = plat.timers->CreateTimer();

@@ -6,6 +6,7 @@
 #include "app/Options.h"
 #include "config/Configuration.h"
 #include "config/Settings.h"
+#include "config/Transfer.h"
 #include "firmware/Firmware.h"
 #include "link/LinkState.h"
 #include "link/PacketCodec.h"
@@ -58,6 +59,7 @@ class MainWindow {
   ui::Shell shell;
   config::Configuration config;
   config::WindowSettings settings;
+  config::Transfer transfer;
   monitor::Monitoring monitoring;
   firmware::Firmware firmware;
   net::RemoteConfig remote;

@@ -22,15 +22,15 @@ class Configuration {
 
   std::array<uint8_t, kRecordSize> ConfigBlock1{};
   std::array<uint8_t, kRecordSize> ConfigBlock2{};
-  // The configuration file last opened or saved; "default" when none.
-  std::string ConfigPath = "default";
 
   void Read_config() {}
   void Read_config2() {}
-  void ReadFromDevice() {}
-  void SetConfigPath(const std::string& path) { (void)path; }
-  void StopWait(int message) { (void)message; }
-  void ResumeWait() {}
+  // Pages -> records (false, with the conversion error shown, when a field
+  // does not convert) and records -> pages.
+  bool ReadConfigFromObjects() { return true; }
+  void WriteConfigToObjects() {}
+  // The reset configuration.
+  void Load_default() {}
   void AddToBlueList(int index, const std::string& name) {
     (void)index;
     (void)name;

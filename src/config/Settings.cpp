@@ -21,7 +21,7 @@ void WindowSettings::ReadFormSettings() {
 
   w_.messages.LanguageName = text("Settings", "Language", "russian");
   w_.link.PortName = text("Settings", "ComPort", "COM1");
-  w_.config.ConfigPath = text("Settings", "File_configuration", "default");
+  w_.transfer.ConfigPath = text("Settings", "File_configuration", "default");
 
   ServerList.clear();
   ServerList.push_back(text("Address", "ServerAdr", kDefaultServer));
@@ -42,7 +42,7 @@ bool WindowSettings::SaveFormSettings() {
   platform::IniDocument doc = w_.plat.ini->Load(Path()).value_or(platform::IniDocument{});
   doc.Set("Settings", "Language", w_.messages.LanguageName);
   doc.Set("Settings", "ComPort", w_.link.PortName);
-  doc.Set("Settings", "File_configuration", w_.config.ConfigPath);
+  doc.Set("Settings", "File_configuration", w_.transfer.ConfigPath);
   doc.Set("Settings", "AutoSendConfig", w_.controls["AutoSendConfig"].Checked() ? "1" : "0");
   doc.Set("Settings", "DisableNews", w_.controls["DisableNews"].Checked() ? "1" : "0");
   return w_.plat.ini->Store(Path(), doc);

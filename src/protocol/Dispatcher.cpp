@@ -233,8 +233,8 @@ void Dispatcher::OnConfigRead(const Payload& p) {
           w_.codec.SendPacket(kConfigRead, &next, 1);
         } else {
           w_.config.Read_config2();
-          w_.config.StopWait(6);
-          w_.config.SetConfigPath("device");
+          w_.transfer.StopWait(6);
+          w_.transfer.SetConfigPath("device");
         }
       } else {
         ShowMessage(26);
@@ -263,7 +263,7 @@ void Dispatcher::OnConfigWrite(const Payload& p) {
         link::PutU16(request + 1, static_cast<uint16_t>(config::kRecordSize));
         std::memcpy(request + 3, w_.config.ConfigBlock2.data(), config::kRecordSize);
         w_.codec.SendPacket(kConfigWrite, request, sizeof request);
-        w_.config.ResumeWait();
+        w_.transfer.ResumeWait();
         ShowMessage(7);
       }
       return;
@@ -296,7 +296,7 @@ void Dispatcher::OnStatusRecord(const Payload& p) {
   if (w_.link.AutoReadConfig) {
     w_.link.AutoReadConfig = false;
     w_.shell.LastOperation = 10;
-    w_.config.ReadFromDevice();
+    w_.transfer.ReadFromDevice();
   }
 }
 
@@ -326,7 +326,7 @@ void Dispatcher::OnTachograph(const Payload& p) {
       Show("Тахограф не готов, не подключен");
       return;
     case 20:
-      w_.config.ResumeWait();
+      w_.transfer.ResumeWait();
       return;
     default:
       Show(StatusText(p[0]));

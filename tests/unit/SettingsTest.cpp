@@ -62,7 +62,7 @@ TEST(Settings, FirstStartUsesTheDefaultsAndCloseWritesOnlyTheUserSettings) {
   auto& w = world.w();
   EXPECT_EQ(w.messages.LanguageName, "russian");
   EXPECT_EQ(w.link.PortName, "COM1");
-  EXPECT_EQ(w.config.ConfigPath, "default");
+  EXPECT_EQ(w.transfer.ConfigPath, "default");
   EXPECT_EQ(w.settings.ServerList.size(), 1u);
   EXPECT_EQ(w.settings.UpdatePort, 10500);
   EXPECT_EQ(w.settings.ConfigPort, 10890);
@@ -85,7 +85,7 @@ TEST(Settings, ReadsEveryKeyAndKeepsTheRestOfTheFile) {
   world.Start();
   auto& w = world.w();
   EXPECT_EQ(w.messages.LanguageName, "english");
-  EXPECT_EQ(w.config.ConfigPath, "/tmp/a.fcg");
+  EXPECT_EQ(w.transfer.ConfigPath, "/tmp/a.fcg");
   EXPECT_EQ(w.settings.ServerList, (std::vector<std::string>{"192.0.2.10", "store.example.com"}));
   EXPECT_EQ(w.settings.UpdatePort, 4464);
   EXPECT_EQ(w.settings.ConfigPort, 10890);
