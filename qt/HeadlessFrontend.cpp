@@ -50,6 +50,7 @@ HeadlessFrontend::HeadlessFrontend(QtPlatform& qt_platform, app::Options options
     : platform_(qt_platform.Services()) {
   platform_.dialogs = &dialogs_;
   platform_.clipboard = &dialogs_;
+  platform_.locale = &locale_;
   window_ = std::make_unique<app::MainWindow>(platform_, std::move(options));
   automation_ = std::make_unique<ui::Automation>(*window_, *platform_.loop, dialogs_);
 }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "QtLocale.h"
 #include "app/MainWindow.h"
 #include "app/Options.h"
 #include "ui/Automation.h"
@@ -39,6 +40,7 @@ class HeadlessFrontend {
   void Finish();
 
   ui::ScriptedDialogs dialogs_;
+  QtLocale locale_;
   platform::Platform platform_;
   std::unique_ptr<app::MainWindow> window_;
   std::unique_ptr<ui::Automation> automation_;

@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include "config/ConfigControls.h"
 #include "ui/MainControls.h"
 
 namespace rlv::app {
@@ -18,6 +19,7 @@ MainWindow::MainWindow(platform::Platform& platform, Options opts)
       dispatcher(*this),
       messages(*this),
       shell(*this),
+      help_editor(*this),
       config(*this),
       settings(*this),
       transfer(*this),
@@ -27,7 +29,13 @@ MainWindow::MainWindow(platform::Platform& platform, Options opts)
       vehicle(*this) {
   ui::DeclareMainControls(controls);
   config::Transfer::DeclareControls(controls);
+  config::DeclareConfigControls(controls);
+  config.BindControls();
   controls.On("OKMES", ui::Event::Click, [this](const ui::EventArgs&) { messages.OKMESClick(); });
+  // The help editor is created after the main window, hidden.
+  ui::HelpEditor::DeclareControls(controls);
+  shell.BindHandlers();
+  help_editor.BindHandlers();
 
   Timer1 = plat.timers->CreateTimer();
   Timer1->SetInterval(10);
@@ -35,6 +43,9 @@ MainWindow::MainWindow(platform::Platform& platform, Options opts)
   Find_device = plat.timers->CreateTimer();
   Find_device->SetInterval(1000);
   Find_device->SetHandler([this] { Find_deviceTimer(); });
+
+  // The help line of every control that explains itself.
+  shell.BindHelpLine();
 }
 
 MainWindow::~MainWindow() {
@@ -61,10 +72,19 @@ void MainWindow::FormCreate() {
 }
 
 void MainWindow::FormShow() {
+  shell.PlaceOverlayPanels();
   settings.ReadFormSettings();
+  shell.LoadMenuImages();
+  // Applying the language: the structure tree's nodes come from the language file.
+  config.ReadStructParamFromIni();
+  transfer.OpenLastConfiguration();
   discovery.ButtonEnabled(false);
   discovery.CheckDevicePresence();
   discovery.SetSearching(true);
+  // Here the update service is asked for the newest configurator build.
+  shell.SetGridHeadings();
+  // Here the J1939 catalogue is loaded.
+  shell.PlaceNewsPanel();
 }
 
 void MainWindow::FormClose() {
@@ -92,8 +112,9 @@ void MainWindow::OnDeviceChange(platform::DeviceEvent event) {
 }
 
 void MainWindow::OnHotKey(int id) {
-  // Alt+H opens the help editor, which is not built yet; Alt+E and Alt+S have no action.
-  (void)id;
+  // Alt+H opens the help editor for the control under the mouse; Alt+E and
+  // Alt+S are held without an action.
+  if (id == kHotKeyAltH) help_editor.ShowModal();
 }
 
 std::string MainWindow::DataPath(const std::string& file) const {

@@ -16,6 +16,7 @@
 #include "platform/Platform.h"
 #include "protocol/Dispatcher.h"
 #include "ui/Controls.h"
+#include "ui/HelpEditor.h"
 #include "ui/Messages.h"
 #include "ui/Shell.h"
 #include "vehicle/Vehicle.h"
@@ -57,6 +58,7 @@ class MainWindow {
   protocol::Dispatcher dispatcher;
   ui::Messages messages;
   ui::Shell shell;
+  ui::HelpEditor help_editor;
   config::Configuration config;
   config::WindowSettings settings;
   config::Transfer transfer;

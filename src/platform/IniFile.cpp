@@ -5,8 +5,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
+
+#include "platform/Files.h"
 
 namespace rlv::platform {
 
@@ -206,31 +207,8 @@ bool StdIniFiles::Store(const std::string& path, const IniDocument& document) {
 }
 
 bool WriteFileAtomically(const std::string& path, std::string_view content) {
-  namespace fs = std::filesystem;
-  const fs::path target = fs::u8path(path);
-  std::random_device rd;
-  fs::path temp = target;
-  temp += ".tmp" + std::to_string(rd() % 1000000);
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    out.flush();
-    if (!out) {
-      out.close();
-      std::error_code ignored;
-      fs::remove(temp, ignored);
-      return false;
-    }
-  }
-  std::error_code ec;
-  fs::rename(temp, target, ec);
-  if (ec) {
-    std::error_code ignored;
-    fs::remove(temp, ignored);
-    return false;
-  }
-  return true;
+  // The one way whole files are replaced: temporary file, flush, then rename.
+  return DefaultFiles().Replace(path, std::vector<uint8_t>(content.begin(), content.end()));
 }
 
 }  // namespace rlv::platform

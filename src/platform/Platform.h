@@ -4,8 +4,10 @@
 #include "platform/Devices.h"
 #include "platform/Dialogs.h"
 #include "platform/EventLoop.h"
+#include "platform/Files.h"
 #include "platform/HotKeys.h"
 #include "platform/IniFile.h"
+#include "platform/Locale.h"
 #include "platform/SerialPort.h"
 
 namespace rlv::platform {
@@ -22,6 +24,8 @@ struct Platform {
   IDialogs* dialogs = nullptr;
   IClipboard* clipboard = nullptr;
   IIniFiles* ini = nullptr;
+  ILocale* locale = nullptr;
+  IFiles* files = nullptr;
 };
 
 }  // namespace rlv::platform

@@ -156,6 +156,17 @@ std::optional<std::string> PropertyText(const Control& c, const std::string& pro
   if (prop == "lines") return Join(c.Lines(), "\n");
   if (prop == "position") return std::to_string(c.Position());
   if (prop == "kind") return KindName(c.GetKind());
+  if (prop == "nodes" || prop == "ticks") {
+    std::vector<std::string> out;
+    for (size_t i = 0; i < c.Nodes().size(); ++i) {
+      if (prop == "nodes") {
+        out.push_back(c.Nodes()[i].text);
+      } else if (c.Nodes()[i].checked) {
+        out.push_back(std::to_string(i));
+      }
+    }
+    return Join(out, "|");
+  }
   return std::nullopt;
 }
 
@@ -223,6 +234,18 @@ std::string Automation::Execute(const std::string& line) {
       const std::string value = NextWord(rest);
       if (value != "0" && value != "1") return Error("expected 0 or 1");
       return user_action(model.UserCheck(c.Name(), value == "1"), c);
+    });
+  }
+  if (verb == "checknode") {
+    return with_control([&](Control& c) {
+      int index = 0;
+      if (!ParseInt(NextWord(rest), index)) return Error("expected INDEX");
+      const std::string value = NextWord(rest);
+      if (value != "0" && value != "1") return Error("expected 0 or 1");
+      if (!model.EffectivelyEnabled(c.Name())) return Error("control " + c.Name() + " is disabled");
+      if (!model.UserCheckNode(c.Name(), index, value == "1"))
+        return Error("no node " + std::to_string(index));
+      return std::string("ok");
     });
   }
   if (verb == "click") {

@@ -224,6 +224,24 @@ void Control::SetCell(int col, int row, const std::string& text) {
   Notify(Prop::Cells);
 }
 
+void Control::ClearNodes() {
+  nodes_.clear();
+  Notify(Prop::Nodes);
+}
+
+int Control::AddNode(const TreeNode& node) {
+  nodes_.push_back(node);
+  Notify(Prop::Nodes);
+  return static_cast<int>(nodes_.size()) - 1;
+}
+
+void Control::SetNodeChecked(int index, bool checked) {
+  if (index < 0 || index >= static_cast<int>(nodes_.size())) return;
+  if (nodes_[static_cast<size_t>(index)].checked == checked) return;
+  nodes_[static_cast<size_t>(index)].checked = checked;
+  Notify(Prop::Nodes);
+}
+
 void Control::SetPosition(int position) {
   if (position_ == position) return;
   position_ = position;
@@ -342,8 +360,23 @@ bool ControlModel::UserType(const std::string& name, const std::string& text) {
     }
     value = digits;
   }
-  if (c.MaxLength() > 0 && static_cast<int>(value.size()) > c.MaxLength()) {
-    value.resize(static_cast<size_t>(c.MaxLength()));
+  if (!c.Charset().empty()) {
+    std::string kept;
+    for (char ch : value) {
+      if (c.Charset().find(ch) != std::string::npos) kept.push_back(ch);
+    }
+    value = kept;
+  }
+  if (c.MaxLength() > 0) {
+    // The limit counts characters, not bytes of their UTF-8 form.
+    int chars = 0;
+    for (size_t i = 0; i < value.size(); ++i) {
+      if ((static_cast<unsigned char>(value[i]) & 0xC0) == 0x80) continue;
+      if (++chars > c.MaxLength()) {
+        value.resize(i);
+        break;
+      }
+    }
   }
   const bool changed = c.Text() != value;
   c.SetText(value);
@@ -437,6 +470,17 @@ bool ControlModel::UserSetCell(const std::string& name, int col, int row, const 
   args.col = col;
   args.row = row;
   Fire(name, Event::Change, args);
+  return true;
+}
+
+bool ControlModel::UserCheckNode(const std::string& name, int index, bool checked) {
+  if (!Usable(name)) return false;
+  Control& c = (*this)[name];
+  if (index < 0 || index >= static_cast<int>(c.Nodes().size())) return false;
+  c.SetNodeChecked(index, checked);
+  EventArgs args;
+  args.row = index;
+  Fire(name, Event::Click, args);
   return true;
 }
 

@@ -50,6 +50,7 @@ enum class Prop {
   Cells,
   Range,
   Position,
+  Nodes,
   Added,
 };
 
@@ -72,6 +73,15 @@ struct EventArgs {
   int key = 0;   // KeyUp: key code; KeyPress: the character
   int col = -1;  // SelectCell
   int row = -1;
+};
+
+// A node of a check tree: blocks at the top, tags below them.
+struct TreeNode {
+  std::string text;
+  int parent = -1;  // index of the parent node, -1 for a top-level node
+  int tag = -1;     // tag number, -1 for a node without one
+  int kind = 0;     // owner-defined kind of the tag
+  bool checked = false;
 };
 
 struct Rect {
@@ -137,6 +147,9 @@ class Control {
   void SetMaxLength(int n) { max_length_ = n; }
   bool DigitsOnly() const { return digits_only_; }
   void SetDigitsOnly(bool on) { digits_only_ = on; }
+  // Edits: the only characters typing may enter ("" = any).
+  const std::string& Charset() const { return charset_; }
+  void SetCharset(std::string charset) { charset_ = std::move(charset); }
 
   // Memos: one entry per line.
   const std::vector<std::string>& Lines() const { return items_; }
@@ -150,6 +163,12 @@ class Control {
   void SetCell(int col, int row, const std::string& text);
   int SelectedCol() const { return sel_col_; }
   int SelectedRow() const { return sel_row_; }
+
+  // Check trees.
+  const std::vector<TreeNode>& Nodes() const { return nodes_; }
+  void ClearNodes();
+  int AddNode(const TreeNode& node);
+  void SetNodeChecked(int index, bool checked);
 
   // Progress bars and meters.
   int Position() const { return position_; }
@@ -180,11 +199,13 @@ class Control {
   std::string hint_;
   int max_length_ = 0;
   bool digits_only_ = false;
+  std::string charset_;
   int rows_ = 0;
   int cols_ = 0;
   std::vector<std::string> cells_;
   int sel_col_ = -1;
   int sel_row_ = -1;
+  std::vector<TreeNode> nodes_;
   int position_ = 0;
   int min_ = 0;
   int max_ = 100;
@@ -231,6 +252,8 @@ class ControlModel {
   bool UserFocus(const std::string& name);
   bool UserSelectCell(const std::string& name, int col, int row);
   bool UserSetCell(const std::string& name, int col, int row, const std::string& text);
+  // Ticks or unticks node `index` of a check tree (a Click with the node in args.row).
+  bool UserCheckNode(const std::string& name, int index, bool checked);
 
   // The control that has the keyboard focus ("" when none).
   const std::string& Focused() const { return focused_; }

@@ -69,11 +69,6 @@ void DeclareMainControls(ControlModel& m) {
   // The system's serial ports, as probed by the search.
   m.Add("ENUMPORTS", Kind::ListBox, "MainForm").SetVisible(false);
 
-  // Settings page: the bus panel shown for the connected tracker.
-  m.Add("PanelRS485", Kind::Panel, "TabSheet1");
-  m.Add("PanelCAN", Kind::Panel, "TabSheet1").SetVisible(false);
-  m.Add("MODVALUE", Kind::Edit, "TabSheet1");
-
   // Cloud page: upload after every write to the tracker.
   m.Add("AutoSendConfig", Kind::CheckBox, "TabSheet13")
       .SetText("Отправлять конфигурацию в \"Облако\" автоматически при записи в прибор");
@@ -87,6 +82,7 @@ void DeclareMainControls(ControlModel& m) {
 
   // Message panel over the pages.
   Control& panel = m.Add("MESPANEL", Kind::Panel, "MainForm");
+  panel.SetGeometry({0, 0, 400, 180});
   panel.SetVisible(false);
   panel.SetColor(kFrameColor);
   m.Add("PageControlMes", Kind::PageControl, "MESPANEL").SetIndex(0);
@@ -94,6 +90,20 @@ void DeclareMainControls(ControlModel& m) {
   Control& label = m.Add("MESLABEL", Kind::Label, "MesPage0");
   label.SetBold(true);
   m.Add("OKMES", Kind::Button, "MesPage0").SetText("ОК");
+  // Page 1: the tracker's password prompt.
+  m.Add("Label20", Kind::Label, "MesPage1").SetText("Введите пароль");
+  m.Add("PassEdit", Kind::Edit, "MesPage1").SetText("0");
+  m.Add("PassButOK", Kind::Button, "MesPage1").SetText("ОК");
+  m.Add("Button2", Kind::Button, "MesPage1").SetText("Отмена");
+  // Page 2: the confirmation question.
+  m.Add("Label31", Kind::Label, "MesPage2").SetText("Вы действительно хотите выполнить данную операцию!");
+  m.Add("Button3", Kind::Button, "MesPage2").SetText("Да");
+  m.Add("Button4", Kind::Button, "MesPage2").SetText("Нет");
+
+  // Monitoring page: the tracker's IMEI and the track deletion.
+  m.Add("LIMEI", Kind::Label, "TabSheet2").SetText("IMEI:");
+  m.Add("CopyIMEI", Kind::Label, "TabSheet2").SetText("Копировать");
+  m.Add("DeleteTrack", Kind::Button, "TabSheet2").SetText("Удалить трек");
 }
 
 }  // namespace rlv::ui

@@ -232,6 +232,7 @@ bool TempDir::Exists(const std::string& name) const {
 
 FakeEnvironment::FakeEnvironment() {
   platform.ini = &ini;
+  platform.locale = &locale;
   platform.clock = &clock;
   platform.timers = &clock;
   platform.loop = &clock;

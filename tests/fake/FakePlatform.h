@@ -185,11 +185,19 @@ class TempDir {
   std::string path_;
 };
 
+// A system whose decimal separator is a comma, as on Russian systems.
+class FakeLocale : public platform::ILocale {
+ public:
+  char separator = ',';
+  char DecimalSeparator() const override { return separator; }
+};
+
 // Every fake service, wired into one Platform. Files live in `dir`.
 struct FakeEnvironment {
   FakeEnvironment();
   TempDir dir;
   platform::StdIniFiles ini;
+  FakeLocale locale;
   FakeClock clock;
   FakeSerialPort serial{clock};
   FakeDevices devices;

@@ -34,7 +34,7 @@ TEST(Automation, WaitsAndWaitsUntil) {
   EXPECT_EQ(h.Run("until ComPortDeviceCaption text " + expected + " 3000"), "ok");
   EXPECT_EQ(h.Run("page"), "ok 1");
   EXPECT_EQ(h.Run("prop MImage7 enabled"), "ok 1");
-  EXPECT_EQ(h.Run("until MESPANEL visible 1 200"), "error: timeout, visible is \"0\"");
+  EXPECT_EQ(h.Run("until ENUMPORTS visible 1 200"), "error: timeout, visible is \"0\"");
   const int64_t before = h.env.clock.Now();
   EXPECT_EQ(h.Run("wait 250"), "ok");
   EXPECT_EQ(h.env.clock.Now() - before, 250);

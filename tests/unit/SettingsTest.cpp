@@ -62,7 +62,8 @@ TEST(Settings, FirstStartUsesTheDefaultsAndCloseWritesOnlyTheUserSettings) {
   auto& w = world.w();
   EXPECT_EQ(w.messages.LanguageName, "russian");
   EXPECT_EQ(w.link.PortName, "COM1");
-  EXPECT_EQ(w.transfer.ConfigPath, "default");
+  // "default" cannot be opened: the reset ran and remembers "default.fcg".
+  EXPECT_EQ(w.transfer.ConfigPath, "default.fcg");
   EXPECT_EQ(w.settings.ServerList.size(), 1u);
   EXPECT_EQ(w.settings.UpdatePort, 10500);
   EXPECT_EQ(w.settings.ConfigPort, 10890);
@@ -71,7 +72,7 @@ TEST(Settings, FirstStartUsesTheDefaultsAndCloseWritesOnlyTheUserSettings) {
   EXPECT_EQ(w.settings.MTK3333FW, 0);
   w.FormClose();
   EXPECT_EQ(world.env.dir.Read("config.ini"),
-            "[Settings]\nLanguage=russian\nComPort=COM1\nFile_configuration=default\nAutoSendConfig=0\n"
+            "[Settings]\nLanguage=russian\nComPort=COM1\nFile_configuration=default.fcg\nAutoSendConfig=0\n"
             "DisableNews=0\n");
 }
 
@@ -85,6 +86,9 @@ TEST(Settings, ReadsEveryKeyAndKeepsTheRestOfTheFile) {
   world.Start();
   auto& w = world.w();
   EXPECT_EQ(w.messages.LanguageName, "english");
+  // The remembered file does not exist, so the start built the defaults; reading alone keeps the name.
+  EXPECT_EQ(w.transfer.ConfigPath, "default.fcg");
+  w.settings.ReadFormSettings();
   EXPECT_EQ(w.transfer.ConfigPath, "/tmp/a.fcg");
   EXPECT_EQ(w.settings.ServerList, (std::vector<std::string>{"192.0.2.10", "store.example.com"}));
   EXPECT_EQ(w.settings.UpdatePort, 4464);

@@ -4,6 +4,7 @@
 #include <optional>
 #include <utility>
 
+#include "DefaultRecords.h"
 #include "link/Bytes.h"
 #include "link/Crc.h"
 
@@ -15,10 +16,6 @@ constexpr size_t kMinLength = 2;                       // direction and command
 constexpr size_t kMaxLength = kMaxRequestPayload + 2;  // longest request the configurator can build
 constexpr size_t kRecordCrcOffset = kConfigRecordSize - 2;
 constexpr size_t kMaxEventsPerAnswer = 255;  // the count is one byte
-
-void StampRecordCrc(std::array<uint8_t, kConfigRecordSize>& record) {
-  link::PutU16(record.data() + kRecordCrcOffset, link::Crc16(record.data(), kRecordCrcOffset));
-}
 
 bool RecordCrcValid(const uint8_t* record) {
   return link::GetU16(record + kRecordCrcOffset) == link::Crc16(record, kRecordCrcOffset);
@@ -49,7 +46,8 @@ std::vector<uint8_t> BuildRequestFrame(uint8_t command, const std::vector<uint8_
 }
 
 TrackerSim::TrackerSim(SimConfig config) : config_(std::move(config)), bootloader_(config_.bootloader) {
-  for (auto& record : records_) StampRecordCrc(record);
+  records_[0] = DefaultRecord1();
+  records_[1] = DefaultRecord2();
 }
 
 void TrackerSim::SetOutput(Output out) {

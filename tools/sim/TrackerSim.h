@@ -93,7 +93,7 @@ class TrackerSim {
   size_t PendingEvents() const { return events_.size(); }
 
   // The two stored configuration records (index 0 and 1; other indexes throw
-  // std::out_of_range). They start zeroed with a valid trailing CRC.
+  // std::out_of_range). They start as a freshly reset configurator builds them.
   const std::array<uint8_t, kConfigRecordSize>& Record(int index) const;
   void SetRecord(int index, const std::array<uint8_t, kConfigRecordSize>& record);
 
