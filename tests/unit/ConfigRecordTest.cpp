@@ -476,3 +476,22 @@ TEST(Defaults, TheResetLeavesTheTrackPanelAndTheRecordsAlone) {
 
 }  // namespace
 }  // namespace rlv
+
+namespace rlv {
+namespace {
+
+TEST(Records, ANumberThatDoesNotConvertSendsNothing) {
+  fake::World world;
+  world.Start();
+  world.env.clock.Advance(3000);  // connected, and the automatic read has filled the pages
+  ASSERT_TRUE(world.w().link.Connected);
+  EXPECT_EQ(world.w().controls["SERVERIP"].Text(), std::string(config::kDefaultTelematicsServer) + ":21114");
+  world.w().controls["Perpackmove"].SetText("6O");
+  const size_t from = world.env.serial.Writes().size();
+  world.w().transfer.LoadToDevice();
+  for (int command : world.SentCommands(from)) EXPECT_NE(command, 33);
+  EXPECT_NE(world.w().controls["MESLABEL"].Text().find("6O"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace rlv
