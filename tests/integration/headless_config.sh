@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Reading and writing the configuration of a simulated tracker that asks for
+# its password, through the headless automation front end, the real Qt
+# platform and a pseudo-terminal.
+#
+# usage: headless_config.sh RLVEXA_TRACKER_SIM RLVEXA_CONFIGURATOR
+set -u
+
+SIM=${1:?usage: headless_config.sh RLVEXA_TRACKER_SIM RLVEXA_CONFIGURATOR}
+APP=${2:?usage: headless_config.sh RLVEXA_TRACKER_SIM RLVEXA_CONFIGURATOR}
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/rlvexa-headless-config.XXXXXX")
+SIM_PID=""
+APP_PID=""
+
+cleanup() {
+  [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null
+  [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null
+  [ -n "$APP_PID" ] && wait "$APP_PID" 2>/dev/null
+  [ -n "$SIM_PID" ] && wait "$SIM_PID" 2>/dev/null
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+fail() {
+  echo "FAIL: $*" >&2
+  for f in sim.err app.err answers.txt; do
+    if [ -f "$WORK/$f" ]; then
+      echo "---- $f" >&2
+      tail -n 40 "$WORK/$f" >&2
+    fi
+  done
+  exit 1
+}
+
+# The simulator prints its pseudo-terminal's path as the first line on stdout.
+mkfifo "$WORK/sim.out"
+"$SIM" --pty --verbose --password 1234 >"$WORK/sim.out" 2>"$WORK/sim.err" &
+SIM_PID=$!
+exec 3<"$WORK/sim.out"
+PTY=""
+if ! read -r -t 10 PTY <&3; then
+  fail "the simulator printed no pseudo-terminal path"
+fi
+[ -e "$PTY" ] || fail "the simulator's pseudo-terminal $PTY does not exist"
+
+READ_DONE="Конфигурация успешно считана из прибора"
+WRITE_DONE="Конфигурация успешно записана в прибор"
+{
+  echo "until ComPortDeviceCaption text $PTY: RL20Vexa 8000"
+  echo "until PageControlMes index 1 5000"  # the automatic read asks for the password
+  echo "prop MESPANEL visible"
+  echo "type PassEdit 1234"
+  echo "click PassButOK"
+  echo "until MESLABEL text $READ_DONE 5000"
+  echo "type CONFPASS 4321"
+  echo "type DISPNUMBER +79001234567"
+  echo "click MImage6"
+  echo "until MESLABEL text $WRITE_DONE 5000"
+  echo "type CONFPASS 1"
+  echo "type DISPNUMBER +7"
+  echo "click MImage7"
+  echo "until CONFPASS text 4321 5000"
+  echo "get DISPNUMBER"
+  echo "quit"
+} >"$WORK/commands.txt"
+
+timeout 40 "$APP" --headless --tracker-port "$PTY" --dir "$WORK/data" \
+  <"$WORK/commands.txt" >"$WORK/answers.txt" 2>"$WORK/app.err" &
+APP_PID=$!
+wait "$APP_PID"
+APP_RC=$?
+APP_PID=""
+[ "$APP_RC" -eq 0 ] || fail "the configurator exited with $APP_RC"
+
+mapfile -t ANSWERS <"$WORK/answers.txt"
+EXPECTED=(ok ok "ok 1" ok ok ok ok ok ok ok ok ok ok ok "ok +79001234567" ok)
+[ "${#ANSWERS[@]}" -eq "${#EXPECTED[@]}" ] ||
+  fail "expected ${#EXPECTED[@]} answer lines, got ${#ANSWERS[@]}"
+for i in "${!EXPECTED[@]}"; do
+  [ "${ANSWERS[$i]}" = "${EXPECTED[$i]}" ] ||
+    fail "answer $((i + 1)): expected '${EXPECTED[$i]}', got '${ANSWERS[$i]}'"
+done
+
+# On the tracker's side: the password, then both records written.
+grep -q 'rx cmd=37' "$WORK/sim.err" || fail "no password command reached the simulator"
+[ "$(grep -c 'rx cmd=33' "$WORK/sim.err")" -ge 2 ] || fail "both records were not written"
+echo "PASS: password, read, write and read back over $PTY"
+exit 0
