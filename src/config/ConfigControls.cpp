@@ -81,6 +81,22 @@ Control& Grid(ControlModel& m, const std::string& name, const std::string& paren
   return c;
 }
 
+// A labelled edit: the label's name and caption, the edit's name and initial text.
+struct Row {
+  const char* label;
+  const char* caption;
+  const char* edit;
+  const char* initial;
+};
+
+template <size_t N>
+void Rows(ControlModel& m, const std::string& parent, const Row (&rows)[N]) {
+  for (const Row& r : rows) {
+    Label(m, r.label, parent, r.caption);
+    Edit(m, r.edit, parent, r.initial);
+  }
+}
+
 void DataTransferGroup(ControlModel& m) {
   Group(m, "RzGroupBox1", "TabSheet1", "Передача данных");
   Label(m, "Label1", "RzGroupBox1", "Пароль доступа");
@@ -200,12 +216,6 @@ void TrackPanel(ControlModel& m) {
   Overlay(m, "StructPanel", 560, 470);
   m.Add("Image3", Kind::Image, "StructPanel");
   Label(m, "ParkCheck", "StructPanel", "Стоянка");
-  struct Row {
-    const char* label;
-    const char* caption;
-    const char* edit;
-    const char* initial;
-  };
   const Row rows[] = {
       {"Label104", "Первые", "TimePark", "10"},
       {"Label105", "минут во время стоянки пишем пакеты с интервалом, сек", "Perpackstop", "120"},
@@ -214,10 +224,7 @@ void TrackPanel(ControlModel& m) {
       {"Label109", "Время перехода в режим \"Стоянка\" после остановки, сек", "Timeoutstop", "60"},
       {"Label110", "Период записи пакетов во время движения, сек", "Perpackmove", "60"},
   };
-  for (const Row& r : rows) {
-    Label(m, r.label, "StructPanel", r.caption);
-    Edit(m, r.edit, "StructPanel", r.initial);
-  }
+  Rows(m, "StructPanel", rows);
   Label(m, "Filterline", "StructPanel", "Фильтрация на прямых участках");
   const Row lines[] = {
       {"Label111", "При скорости более 20 км/ч, записывать точки с интервалом, метры ", "Packdist", "50"},
@@ -226,10 +233,7 @@ void TrackPanel(ControlModel& m) {
        "3"},
       {"Perestroi", "Минимальный угол прорисовки на поворотах ", "Minangel", "5"},
   };
-  for (const Row& r : lines) {
-    Label(m, r.label, "StructPanel", r.caption);
-    Edit(m, r.edit, "StructPanel", r.initial);
-  }
+  Rows(m, "StructPanel", lines);
   Label(m, "Label72", "StructPanel", "Параметры фильтрации координат");
   const Row filter[] = {
       {"Label115", "Максимальное значение горизонтальной точности", "MaxHdop", "2"},
@@ -240,10 +244,7 @@ void TrackPanel(ControlModel& m) {
       {"Label345", "Минимальный интервал записи точек в память, сек", "MINWRINT", "1"},
       {"Label414", "Минимальное количество спутников для определения местоположения", "MINSATS", "1"},
   };
-  for (const Row& r : filter) {
-    Label(m, r.label, "StructPanel", r.caption);
-    Edit(m, r.edit, "StructPanel", r.initial);
-  }
+  Rows(m, "StructPanel", filter);
   Check(m, "NotWrPointF", "StructPanel", "Не записывать точки, не прошедшие фильтрацию", true);
 }
 
@@ -253,15 +254,7 @@ void DrivingStylePanel(ControlModel& m) {
   m.Add("DopControl", Kind::PageControl, "DopPanel").SetIndex(0);
   m.Add("TabSheet17", Kind::Page, "DopControl").SetText("Стиль вождения");
   Label(m, "Label65", "TabSheet17", "Предустановка");
-  Control& preset = Combo(m, "PresetAB", "TabSheet17",
-                          {"Легковой", "Микроавтобус", "Автобус", "Грузовик", "Тягач+прицеп"}, -1);
-  (void)preset;
-  struct Row {
-    const char* label;
-    const char* caption;
-    const char* edit;
-    const char* initial;
-  };
+  Combo(m, "PresetAB", "TabSheet17", {"Легковой", "Микроавтобус", "Автобус", "Грузовик", "Тягач+прицеп"}, -1);
   const Row rows[] = {
       {"Label120", "Резкое торможение, м/с2*10", "BrakingLevel", "3,0"},
       {"Label124", "Резкое ускорение, м/с2*10", "AccelerationLevel", "3,0"},
@@ -276,10 +269,7 @@ void DrivingStylePanel(ControlModel& m) {
       {"Label58", "Максимальная скорость совершения поворота, км/ч", "MaxSpeedAngle", "40"},
       {"Label60", "Минимально допустимый радиус поворота, м", "MinRadiusAngle", "2"},
   };
-  for (const Row& r : rows) {
-    Label(m, r.label, "TabSheet17", r.caption);
-    Edit(m, r.edit, "TabSheet17", r.initial);
-  }
+  Rows(m, "TabSheet17", rows);
   Label(m, "Label146", "TabSheet17", "Агрессивное вождение определяется следующими параметрами");
   m["Label60"].SetVisible(false);
   m["MinRadiusAngle"].SetVisible(false);

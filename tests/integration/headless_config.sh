@@ -9,41 +9,8 @@ set -u
 SIM=${1:?usage: headless_config.sh RLVEXA_TRACKER_SIM RLVEXA_CONFIGURATOR}
 APP=${2:?usage: headless_config.sh RLVEXA_TRACKER_SIM RLVEXA_CONFIGURATOR}
 
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/rlvexa-headless-config.XXXXXX")
-SIM_PID=""
-APP_PID=""
-
-cleanup() {
-  [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null
-  [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null
-  [ -n "$APP_PID" ] && wait "$APP_PID" 2>/dev/null
-  [ -n "$SIM_PID" ] && wait "$SIM_PID" 2>/dev/null
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-
-fail() {
-  echo "FAIL: $*" >&2
-  for f in sim.err app.err answers.txt; do
-    if [ -f "$WORK/$f" ]; then
-      echo "---- $f" >&2
-      tail -n 40 "$WORK/$f" >&2
-    fi
-  done
-  exit 1
-}
-
-# The simulator prints its pseudo-terminal's path as the first line on stdout.
-mkfifo "$WORK/sim.out"
-"$SIM" --pty --verbose --password 1234 >"$WORK/sim.out" 2>"$WORK/sim.err" &
-SIM_PID=$!
-exec 3<"$WORK/sim.out"
-PTY=""
-if ! read -r -t 10 PTY <&3; then
-  fail "the simulator printed no pseudo-terminal path"
-fi
-[ -e "$PTY" ] || fail "the simulator's pseudo-terminal $PTY does not exist"
+SIM_ARGS="--password 1234"
+. "$(dirname "$0")/sim_harness.sh"
 
 READ_DONE="Конфигурация успешно считана из прибора"
 WRITE_DONE="Конфигурация успешно записана в прибор"

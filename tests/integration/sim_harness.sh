@@ -1,0 +1,39 @@
+# Shared by the integration scripts: a work folder, clean-up, failure report,
+# and the simulator started on a pseudo-terminal ($PTY), with its stderr in
+# $WORK/sim.err. Source it after setting SIM, APP and SIM_ARGS.
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/rlvexa-integration.XXXXXX")
+SIM_PID=""
+APP_PID=""
+
+cleanup() {
+  [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null
+  [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null
+  [ -n "$APP_PID" ] && wait "$APP_PID" 2>/dev/null
+  [ -n "$SIM_PID" ] && wait "$SIM_PID" 2>/dev/null
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+fail() {
+  echo "FAIL: $*" >&2
+  for f in sim.err app.err answers.txt; do
+    if [ -f "$WORK/$f" ]; then
+      echo "---- $f" >&2
+      tail -n 40 "$WORK/$f" >&2
+    fi
+  done
+  exit 1
+}
+
+# The simulator prints its pseudo-terminal's path as the first line on stdout.
+mkfifo "$WORK/sim.out"
+"$SIM" --pty --verbose ${SIM_ARGS:-} >"$WORK/sim.out" 2>"$WORK/sim.err" &
+SIM_PID=$!
+exec 3<"$WORK/sim.out"
+PTY=""
+if ! read -r -t 10 PTY <&3; then
+  fail "the simulator printed no pseudo-terminal path"
+fi
+[ -e "$PTY" ] || fail "the simulator's pseudo-terminal $PTY does not exist"
+
