@@ -1,6 +1,7 @@
 #include "TrackerSim.h"
 
 #include <algorithm>
+#include <ctime>
 #include <optional>
 #include <utility>
 
@@ -47,6 +48,27 @@ std::vector<uint8_t> BuildRequestFrame(uint8_t command, const std::vector<uint8_
 
 TrackerSim::TrackerSim(SimConfig config) : config_(std::move(config)), bootloader_(config_.bootloader) {
   records_[0] = DefaultRecord1();
+  {
+    // Stamped with the moment the tracker was "configured": now, as local wall-clock seconds.
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    // Days since 1970-01-01 of the local calendar date.
+    const int64_t y = local.tm_year + 1900 - (local.tm_mon < 2 ? 1 : 0);
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t yoe = y - era * 400;
+    const int64_t m = local.tm_mon + 1;
+    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + local.tm_mday - 1;
+    const int64_t days = era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+    const auto seconds =
+        static_cast<uint32_t>(days * 86400 + local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec);
+    link::PutU32(records_[0].data() + 349, seconds);
+    link::PutU16(records_[0].data() + kRecordCrcOffset, link::Crc16(records_[0].data(), kRecordCrcOffset));
+  }
   records_[1] = DefaultRecord2();
 }
 
