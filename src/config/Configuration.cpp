@@ -147,16 +147,6 @@ std::string FieldText(const uint8_t* record, size_t offset, size_t size) {
   return link::Cp1251ToUtf8(std::string_view(reinterpret_cast<const char*>(record + offset), n));
 }
 
-// Days from 1970-01-01 to a civil date (proleptic Gregorian).
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const auto yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
 }  // namespace
 
 char Configuration::Separator() const {
@@ -300,9 +290,8 @@ void Configuration::Write_config() {
   PutU16(b + kConfigPort, static_cast<uint16_t>(Int("CONFPORT")));
 
   const platform::DateTime now = w_.plat.clock->LocalNow();
-  const int64_t seconds =
-      DaysFromCivil(now.year, static_cast<unsigned>(now.month), static_cast<unsigned>(now.day)) * 86400 +
-      now.hour * 3600 + now.minute * 60 + now.second + (now.millisecond >= 500 ? 1 : 0);
+  // Rounded to the nearest second.
+  const int64_t seconds = platform::SecondsSince1970(now) + (now.millisecond >= 500 ? 1 : 0);
   PutU32(b + kWriteTime, static_cast<uint32_t>(seconds));
 
   b[kFlags13] = static_cast<uint8_t>((b[kFlags13] & ~0x17) | 0x08 | (c["CANBAUD"].Index() & 0x07));

@@ -17,6 +17,18 @@ struct DateTime {
   int millisecond = 0;
 };
 
+// A wall-clock date and time as seconds since 1970-01-01 00:00:00 of the same
+// calendar, with no time-zone conversion; milliseconds are dropped.
+inline int64_t SecondsSince1970(const DateTime& t) {
+  const int64_t y = t.year - (t.month <= 2 ? 1 : 0);
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t m = t.month;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + t.day - 1;
+  const int64_t days = era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+  return days * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
+}
+
 // Wall clock and the blocking wait.
 class IClock {
  public:

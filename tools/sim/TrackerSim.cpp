@@ -8,6 +8,7 @@
 #include "DefaultRecords.h"
 #include "link/Bytes.h"
 #include "link/Crc.h"
+#include "platform/Clock.h"
 
 namespace rlv::sim {
 namespace {
@@ -57,15 +58,9 @@ TrackerSim::TrackerSim(SimConfig config) : config_(std::move(config)), bootloade
 #else
     localtime_r(&now, &local);
 #endif
-    // Days since 1970-01-01 of the local calendar date.
-    const int64_t y = local.tm_year + 1900 - (local.tm_mon < 2 ? 1 : 0);
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t m = local.tm_mon + 1;
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + local.tm_mday - 1;
-    const int64_t days = era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
-    const auto seconds =
-        static_cast<uint32_t>(days * 86400 + local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec);
+    const platform::DateTime t{
+        local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, 0};
+    const auto seconds = static_cast<uint32_t>(platform::SecondsSince1970(t));
     link::PutU32(records_[0].data() + 349, seconds);
     link::PutU16(records_[0].data() + kRecordCrcOffset, link::Crc16(records_[0].data(), kRecordCrcOffset));
   }
