@@ -118,7 +118,12 @@ void QtEventLoop::Post(int delay_ms, std::function<void()> task) {
 
 bool QtHotKeys::Register(int id, unsigned modifiers, char key) {
   bindings_[id] = Binding{modifiers, key};
+  if (changed_) changed_();
   return true;
+}
+
+void QtHotKeys::Unregister(int id) {
+  if (bindings_.erase(id) != 0 && changed_) changed_();
 }
 
 void QtHotKeys::Trigger(int id) {

@@ -58,8 +58,9 @@ class QtEventLoop : public platform::IEventLoop {
 };
 
 // Qt has no system-wide hot keys. The registrations are recorded so that a
-// window front end can map them to application-wide shortcuts and call
-// Trigger() when one is pressed.
+// window front end can map them to application-wide shortcuts (told of every
+// change through SetBindingsChanged) and call Trigger() when one is pressed.
+// Without a window (headless) they stay records.
 class QtHotKeys : public platform::IHotKeys {
  public:
   struct Binding {
@@ -68,16 +69,19 @@ class QtHotKeys : public platform::IHotKeys {
   };
 
   bool Register(int id, unsigned modifiers, char key) override;
-  void Unregister(int id) override { bindings_.erase(id); }
+  void Unregister(int id) override;
   void SetHandler(std::function<void(int id)> handler) override { handler_ = std::move(handler); }
 
   const std::map<int, Binding>& Bindings() const { return bindings_; }
   // Delivers a press of the hot key `id`; unknown identifiers are ignored.
   void Trigger(int id);
+  // Called after every registration and release (null: nobody listens).
+  void SetBindingsChanged(std::function<void()> listener) { changed_ = std::move(listener); }
 
  private:
   std::map<int, Binding> bindings_;
   std::function<void(int id)> handler_;
+  std::function<void()> changed_;
 };
 
 // Every Qt service of one run. `demo` adds the in-process simulated tracker on

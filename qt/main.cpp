@@ -1,22 +1,30 @@
 // rlvexa-configurator: the desktop configurator of the RLvexa vehicle tracker.
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QStringList>
+#include <QTranslator>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "HeadlessFrontend.h"
 #include "QtPlatform.h"
+#include "WindowFrontend.h"
 #include "app/Options.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #endif
 
@@ -25,7 +33,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: rlvexa-configurator [--headless] [--demo] [--dir DIR] [--tracker-port PATH] [--help]\n"
     "  --headless           automation mode: commands on standard input, one answer line\n"
-    "                       per command on standard output\n"
+    "                       per command on standard output (also the mode without a display)\n"
     "  --demo               a simulated tracker behind the virtual serial port \"DEMO\"\n"
     "  --dir DIR            the folder of the settings, language file, logs and downloads\n"
     "                       (default: the executable's folder when writable, else a\n"
@@ -110,6 +118,54 @@ QString DataFolder(const Parsed& parsed) {
   return QDir(folder).absolutePath();
 }
 
+// A display to open the window on: an X or Wayland session, or a Qt platform
+// named explicitly (offscreen, vnc, ...). Windows and macOS always have one.
+bool DisplayAvailable() {
+#if defined(_WIN32) || defined(__APPLE__)
+  return true;
+#else
+  return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+         !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+#endif
+}
+
+QStringList Arguments(int argc, char** argv) {
+  QStringList args;
+  for (int i = 0; i < argc; ++i) args.push_back(QString::fromLocal8Bit(argv[i]));
+  return args;
+}
+
+#ifndef _WIN32
+// SIGINT and SIGTERM close the window as its close button would.
+int g_window_signal_pipe[2] = {-1, -1};
+
+void OnWindowSignal(int) {
+  const int saved = errno;
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t ignored = write(g_window_signal_pipe[1], &byte, 1);
+  errno = saved;
+}
+
+void CloseWindowOnSignals(QObject* context) {
+  if (pipe(g_window_signal_pipe) != 0) return;
+  for (int fd : g_window_signal_pipe) fcntl(fd, F_SETFD, FD_CLOEXEC);
+  fcntl(g_window_signal_pipe[1], F_SETFL, O_NONBLOCK);
+  struct sigaction action {};
+  action.sa_handler = OnWindowSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  auto* notifier = new QSocketNotifier(g_window_signal_pipe[0], QSocketNotifier::Read, context);
+  QObject::connect(notifier, &QSocketNotifier::activated, context, [] {
+    char bytes[16];
+    [[maybe_unused]] const ssize_t ignored = read(g_window_signal_pipe[0], bytes, sizeof bytes);
+    std::fprintf(stderr, "terminated by signal\n");
+    QApplication::closeAllWindows();
+    QCoreApplication::exit(0);
+  });
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -128,12 +184,9 @@ int main(int argc, char** argv) {
     }
   }
 #endif
-  QCoreApplication app(argc, argv);
-  QCoreApplication::setApplicationName("rlvexa-configurator");
-  QCoreApplication::setOrganizationName("Kelvane");
-  QCoreApplication::setApplicationVersion("1.0.0");
-
-  const auto parsed = ParseArguments(QCoreApplication::arguments());
+  // The command line decides between the window and the headless mode before
+  // the application object exists: only the window needs QApplication.
+  const auto parsed = ParseArguments(Arguments(argc, argv));
   if (!parsed) {
     std::fputs(kUsage, stderr);
     return 2;
@@ -142,6 +195,16 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return 0;
   }
+  const bool window_mode = !parsed->options.headless && DisplayAvailable();
+  std::unique_ptr<QCoreApplication> app;
+  if (window_mode) {
+    app = std::make_unique<QApplication>(argc, argv);
+  } else {
+    app = std::make_unique<QCoreApplication>(argc, argv);
+  }
+  QCoreApplication::setApplicationName("rlvexa-configurator");
+  QCoreApplication::setOrganizationName("Kelvane");
+  QCoreApplication::setApplicationVersion("1.0.0");
 
   rlv::app::Options options = parsed->options;
   const QString folder = DataFolder(*parsed);
@@ -153,10 +216,25 @@ int main(int argc, char** argv) {
   options.data_dir = QDir::toNativeSeparators(folder).toStdString();
   options.program_dir = QDir::toNativeSeparators(QCoreApplication::applicationDirPath()).toStdString();
 
-  // There is no window front end yet: every run is an automation run.
-  if (!options.headless) std::fprintf(stderr, "rlvexa-configurator: no window yet, running headless\n");
-
   rlv::qtp::QtPlatform platform(options.demo, options.tracker_port);
+  if (window_mode) {
+    QGuiApplication::setApplicationDisplayName("RLvexa");
+    // The platform's dialogs speak the system's language where Qt has it.
+    auto* translator = new QTranslator(app.get());
+    if (translator->load(QLocale(), "qtbase", "_", QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+      QCoreApplication::installTranslator(translator);
+    }
+#ifndef _WIN32
+    CloseWindowOnSignals(app.get());
+#endif
+    rlv::qtw::WindowFrontend frontend(platform, options);
+    return frontend.Run();
+  }
+  if (!options.headless) {
+    std::fprintf(stderr,
+                 "rlvexa-configurator: no display (DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM), "
+                 "running headless\n");
+  }
   rlv::qtp::HeadlessFrontend frontend(platform, options);
   return frontend.Run();
 }

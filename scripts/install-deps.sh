@@ -6,6 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-serialport-dev libudev-dev
+  qt6-svg-dev fonts-dejavu-core
 )
 
 missing=()
