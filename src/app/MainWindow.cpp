@@ -77,6 +77,9 @@ void MainWindow::FormShow() {
   shell.LoadMenuImages();
   // Applying the language: the structure tree's nodes come from the language file.
   config.ReadStructParamFromIni();
+  controls["FormCaption"].SetText(messages.GetStringOr("Header", "Caption", "Конфигуратор") +
+                                  " Kelvane RLVexa v." +
+                                  std::string(kVersionText).substr(0, std::string(kVersionText).size() - 2));
   transfer.OpenLastConfiguration();
   discovery.ButtonEnabled(false);
   discovery.CheckDevicePresence();

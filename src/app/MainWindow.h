@@ -27,6 +27,9 @@ namespace rlv::app {
 // subsystem and the timers, and wires platform events to the subsystems.
 class MainWindow {
  public:
+  // The configurator's own version.
+  static constexpr const char* kVersionText = "1.0.0";
+
   MainWindow(platform::Platform& platform, Options options);
   ~MainWindow();
   MainWindow(const MainWindow&) = delete;

@@ -70,6 +70,7 @@ TEST(Settings, FirstStartUsesTheDefaultsAndCloseWritesOnlyTheUserSettings) {
   EXPECT_FALSE(w.controls["AutoSendConfig"].Checked());
   EXPECT_FALSE(w.controls["DisableNews"].Checked());
   EXPECT_EQ(w.settings.MTK3333FW, 0);
+  EXPECT_EQ(w.controls["FormCaption"].Text(), "Конфигуратор Kelvane RLVexa v.1.0");
   w.FormClose();
   EXPECT_EQ(world.env.dir.Read("config.ini"),
             "[Settings]\nLanguage=russian\nComPort=COM1\nFile_configuration=default.fcg\nAutoSendConfig=0\n"
