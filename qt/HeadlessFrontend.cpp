@@ -107,7 +107,7 @@ void HeadlessFrontend::ProcessPending() {
 #ifndef _WIN32
   if (notifier_) notifier_->setEnabled(false);
 #endif
-  while (!pending_.empty() && !finishing_ && !automation_->Finished()) {
+  while (!pending_.empty() && !finishing_ && !automation_->Finished() && !window_->Closed()) {
     std::string line = std::move(pending_.front());
     pending_.pop_front();
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -116,7 +116,8 @@ void HeadlessFrontend::ProcessPending() {
   }
   busy_ = false;
   if (finishing_) return;
-  if (automation_->Finished()) {
+  if (automation_->Finished() || window_->Closed()) {
+    // "quit", or the window closed by its own close button.
     Finish();
     return;
   }
