@@ -124,8 +124,17 @@ bool DisplayAvailable() {
 #if defined(_WIN32) || defined(__APPLE__)
   return true;
 #else
-  return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
-         !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+  if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+    return true;
+  // A local X display ":N" whose server socket is missing cannot be opened, and
+  // Qt would abort on it: run headless instead.
+  const QString display = qEnvironmentVariable("DISPLAY");
+  if (display.isEmpty()) return false;
+  if (display.startsWith(':')) {
+    const QString number = display.mid(1).section('.', 0, 0);
+    return QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X") + number);
+  }
+  return true;
 #endif
 }
 
