@@ -48,9 +48,7 @@ void Configuration::BindControls() {
       try {
         ApplyBound(w_.controls[name], bound, Separator());
       } catch (const ConversionError& e) {
-        w_.messages.MessageShow(w_.messages.LanguageName == "english"
-                                    ? "\"" + e.Text() + "\" is not a valid number"
-                                    : "\"" + e.Text() + "\" не является числом");
+        ShowConversionError(e);
       }
     });
   }

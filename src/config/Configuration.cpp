@@ -180,8 +180,7 @@ bool Configuration::ReadConfigFromObjects() {
     Write_config2();
     return true;
   } catch (const ConversionError& e) {
-    w_.messages.MessageShow(english ? "\"" + e.Text() + "\" is not a valid number"
-                                    : "\"" + e.Text() + "\" не является числом");
+    ShowConversionError(e);
   } catch (const FieldTooLong& e) {
     const std::string limit = std::to_string(e.Limit());
     w_.messages.MessageShow(
@@ -189,6 +188,11 @@ bool Configuration::ReadConfigFromObjects() {
                 : "Слишком длинный текст в поле \"" + e.Field() + "\": не более " + limit + " символов");
   }
   return false;
+}
+
+void Configuration::ShowConversionError(const ConversionError& e) {
+  w_.messages.MessageShow(w_.messages.LanguageName == "english" ? "\"" + e.Text() + "\" is not a valid number"
+                                                                : "\"" + e.Text() + "\" не является числом");
 }
 
 void Configuration::WriteConfigToObjects() {

@@ -11,6 +11,8 @@ class MainWindow;
 
 namespace rlv::config {
 
+class ConversionError;
+
 constexpr size_t kRecordSize = 512;
 
 // The two configuration records and the settings pages that are their working
@@ -64,6 +66,8 @@ class Configuration {
   int CurrentPattern = 0;
 
  private:
+  // Names the text that is not a number, in the current language.
+  void ShowConversionError(const ConversionError& e);
   char Separator() const;
   int32_t Int(const char* control) const;
   int32_t Tenths(const char* control) const;

@@ -33,22 +33,9 @@ WRITE_DONE="Конфигурация успешно записана в приб
   echo "quit"
 } >"$WORK/commands.txt"
 
-timeout 40 "$APP" --headless --tracker-port "$PTY" --dir "$WORK/data" \
-  <"$WORK/commands.txt" >"$WORK/answers.txt" 2>"$WORK/app.err" &
-APP_PID=$!
-wait "$APP_PID"
-APP_RC=$?
-APP_PID=""
-[ "$APP_RC" -eq 0 ] || fail "the configurator exited with $APP_RC"
+run_app 40
 
-mapfile -t ANSWERS <"$WORK/answers.txt"
-EXPECTED=(ok ok "ok 1" ok ok ok ok ok ok ok ok ok ok ok "ok +79001234567" ok)
-[ "${#ANSWERS[@]}" -eq "${#EXPECTED[@]}" ] ||
-  fail "expected ${#EXPECTED[@]} answer lines, got ${#ANSWERS[@]}"
-for i in "${!EXPECTED[@]}"; do
-  [ "${ANSWERS[$i]}" = "${EXPECTED[$i]}" ] ||
-    fail "answer $((i + 1)): expected '${EXPECTED[$i]}', got '${ANSWERS[$i]}'"
-done
+expect_answers ok ok "ok 1" ok ok ok ok ok ok ok ok ok ok ok "ok +79001234567" ok
 
 # On the tracker's side: the password, then both records written.
 grep -q 'rx cmd=37' "$WORK/sim.err" || fail "no password command reached the simulator"

@@ -19,29 +19,9 @@ prop MImage7 enabled
 quit
 EOF
 
-timeout 30 "$APP" --headless --tracker-port "$PTY" --dir "$WORK/data" \
-  <"$WORK/commands.txt" >"$WORK/answers.txt" 2>"$WORK/app.err" &
-APP_PID=$!
-wait "$APP_PID"
-APP_RC=$?
-APP_PID=""
-[ "$APP_RC" -eq 0 ] || fail "the configurator exited with $APP_RC"
+run_app 30
 
-mapfile -t ANSWERS <"$WORK/answers.txt"
-EXPECTED=(
-  "ok ComPort"
-  "ok"
-  "ok 1"
-  "ok"
-  "ok 1"
-  "ok"
-)
-[ "${#ANSWERS[@]}" -eq "${#EXPECTED[@]}" ] ||
-  fail "expected ${#EXPECTED[@]} answer lines, got ${#ANSWERS[@]}"
-for i in "${!EXPECTED[@]}"; do
-  [ "${ANSWERS[$i]}" = "${EXPECTED[$i]}" ] ||
-    fail "answer $((i + 1)): expected '${EXPECTED[$i]}', got '${ANSWERS[$i]}'"
-done
+expect_answers "ok ComPort" "ok" "ok 1" "ok" "ok 1" "ok"
 
 # On the tracker's side: identified, then polled 41 [01], 34 [00], 34 [01] at
 # least twice (a poll every 500 ms and 1.2 s of waiting).

@@ -37,3 +37,27 @@ if ! read -r -t 10 PTY <&3; then
 fi
 [ -e "$PTY" ] || fail "the simulator's pseudo-terminal $PTY does not exist"
 
+
+# Runs the configurator headless on $PTY with $WORK/commands.txt as input and
+# at most $1 seconds; its answers go to $WORK/answers.txt.
+run_app() {
+  timeout "$1" "$APP" --headless --tracker-port "$PTY" --dir "$WORK/data" \
+    <"$WORK/commands.txt" >"$WORK/answers.txt" 2>"$WORK/app.err" &
+  APP_PID=$!
+  wait "$APP_PID"
+  local rc=$?
+  APP_PID=""
+  [ "$rc" -eq 0 ] || fail "the configurator exited with $rc"
+}
+
+# Compares $WORK/answers.txt line by line with the arguments.
+expect_answers() {
+  local expected=("$@") answers i
+  mapfile -t answers <"$WORK/answers.txt"
+  [ "${#answers[@]}" -eq "${#expected[@]}" ] ||
+    fail "expected ${#expected[@]} answer lines, got ${#answers[@]}"
+  for i in "${!expected[@]}"; do
+    [ "${answers[$i]}" = "${expected[$i]}" ] ||
+      fail "answer $((i + 1)): expected '${expected[$i]}', got '${answers[$i]}'"
+  done
+}
