@@ -1,5 +1,6 @@
 #include "QtSerialPort.h"
 
+#include <QElapsedTimer>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -35,6 +36,9 @@ bool QtSerialPort::Open(const std::string& name) {
   port_.setParity(QSerialPort::NoParity);
   port_.setStopBits(QSerialPort::OneStop);
   port_.setFlowControl(QSerialPort::NoFlowControl);
+  // What arrives while the link is not reading waits in the driver, not in
+  // our memory: a peer that floods the port cannot grow the program.
+  port_.setReadBufferSize(kReadBufferSize);
   opening_ = true;
   const bool ok = port_.open(QIODevice::ReadWrite);
   if (ok) {
@@ -80,15 +84,34 @@ int QtSerialPort::Write(const uint8_t* data, int count) {
   if (count == 0) return 0;
   const qint64 n = port_.write(reinterpret_cast<const char*>(data), count);
   if (n != count) return -1;
+  // Hands the bytes to the driver now, so that an error of the port fails
+  // this write rather than the next one.
+  port_.flush();
+  if (failed_ || !port_.isOpen()) return -1;
   return count;
 }
 
 void QtSerialPort::Close() {
+  if (port_.isOpen() && open_ && !failed_) Drain();
   open_ = false;
   failed_ = false;
   reported_ = 0;
   if (port_.isOpen()) port_.close();
   port_.clearError();
+}
+
+void QtSerialPort::Drain() {
+  // QSerialPort writes from the event loop and drops what it still holds when
+  // closed: wait (bounded) for the last frame, a restart for example, to
+  // reach the driver. At 9600 baud a byte takes about 1 ms on the wire.
+  const qint64 pending = port_.bytesToWrite();
+  if (pending <= 0) return;
+  const qint64 budget = std::min<qint64>(kDrainMaxMs, kDrainBaseMs + pending * 2);
+  QElapsedTimer clock;
+  clock.start();
+  while (port_.isOpen() && !failed_ && port_.bytesToWrite() > 0 && clock.elapsed() < budget) {
+    port_.waitForBytesWritten(static_cast<int>(std::max<qint64>(1, budget - clock.elapsed())));
+  }
 }
 
 void QtSerialPort::OnReadyRead() {

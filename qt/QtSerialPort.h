@@ -44,7 +44,15 @@ class QtSerialPort : public platform::ISerialPort {
 
   bool Failed() const { return failed_; }
 
+  // Bytes QSerialPort keeps before it leaves the rest in the driver.
+  static constexpr qint64 kReadBufferSize = 64 * 1024;
+  // Close() waits this long, plus 2 ms a byte up to the maximum, for
+  // unwritten bytes to leave.
+  static constexpr qint64 kDrainBaseMs = 50;
+  static constexpr qint64 kDrainMaxMs = 3000;
+
  private:
+  void Drain();
   void OnReadyRead();
   void OnError(QSerialPort::SerialPortError error);
   void Fail(QSerialPort::SerialPortError error);

@@ -1,5 +1,7 @@
 #include "app/MainWindow.h"
 
+#include <iostream>
+
 #include "config/ConfigControls.h"
 #include "ui/MainControls.h"
 
@@ -94,7 +96,7 @@ void MainWindow::FormClose() {
   if (closed_) return;
   closed_ = true;
   discovery.ClosePort();
-  settings.SaveFormSettings();
+  if (!settings.SaveFormSettings()) ReportProblem(settings.LastError);
   plat.devices->StopNotifications();
   Timer1->Stop();
   Find_device->Stop();
@@ -118,6 +120,11 @@ void MainWindow::OnHotKey(int id) {
   // Alt+H opens the help editor for the control under the mouse; Alt+E and
   // Alt+S are held without an action.
   if (id == kHotKeyAltH) help_editor.ShowModal();
+}
+
+void MainWindow::ReportProblem(const std::string& text) {
+  std::cerr << text << '\n';
+  messages.MessageShow(text);
 }
 
 std::string MainWindow::DataPath(const std::string& file) const {

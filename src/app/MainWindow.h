@@ -48,6 +48,10 @@ class MainWindow {
   void Timer1Timer();
   void Find_deviceTimer();
 
+  // A problem the user must learn of that no operation of theirs reports:
+  // shown on the message panel and written to standard error.
+  void ReportProblem(const std::string& text);
+
   // A file in the data folder (the folder that stands for "beside the executable").
   std::string DataPath(const std::string& file) const;
 

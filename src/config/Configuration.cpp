@@ -632,7 +632,7 @@ void Configuration::ReadModbus() {
 void Configuration::ReadStructParamFromIni() {
   ui::Control& tree = w_.controls["RzCheckTree1"];
   tree.ClearNodes();
-  const auto doc = w_.messages.LoadLanguageFile();
+  const platform::IniDocument* doc = w_.messages.LanguageDocument();
   if (!doc) return;
   auto text = [&](const char* section, const std::string& key) {
     return w_.messages.ReadLangStr(doc->Get(section, key).value_or(""));

@@ -10,7 +10,13 @@ std::string WindowSettings::Path() const {
 
 void WindowSettings::ReadFormSettings() {
   // One read of the file serves every lookup.
-  const platform::IniDocument doc = w_.plat.ini->Load(Path()).value_or(platform::IniDocument{});
+  std::string why;
+  LastError.clear();
+  const platform::IniDocument doc = w_.plat.ini->Load(Path(), &why).value_or(platform::IniDocument{});
+  if (!why.empty()) {
+    LastError = Problem("SettingsNotRead", why);
+    w_.ReportProblem(LastError);
+  }
   auto text = [&](const char* section, const char* key, const std::string& def) {
     return doc.Get(section, key).value_or(def);
   };
@@ -38,14 +44,27 @@ void WindowSettings::ReadFormSettings() {
   MTK3333FW = integer("Settings", "MTK3333FW", 0);
 }
 
+std::string WindowSettings::Problem(const char* key, const std::string& why) const {
+  return w_.messages.GetStringOr("Errors", key, key) + ": " + Path() + " (" + why + ")";
+}
+
 bool WindowSettings::SaveFormSettings() {
-  platform::IniDocument doc = w_.plat.ini->Load(Path()).value_or(platform::IniDocument{});
+  std::string why;
+  LastError.clear();
+  auto loaded = w_.plat.ini->Load(Path(), &why);
+  if (!loaded && !why.empty()) {
+    LastError = Problem("SettingsNotSaved", why);
+    return false;
+  }
+  platform::IniDocument doc = loaded.value_or(platform::IniDocument{});
   doc.Set("Settings", "Language", w_.messages.LanguageName);
   doc.Set("Settings", "ComPort", w_.link.PortName);
   doc.Set("Settings", "File_configuration", w_.transfer.ConfigPath);
   doc.Set("Settings", "AutoSendConfig", w_.controls["AutoSendConfig"].Checked() ? "1" : "0");
   doc.Set("Settings", "DisableNews", w_.controls["DisableNews"].Checked() ? "1" : "0");
-  return w_.plat.ini->Store(Path(), doc);
+  if (w_.plat.ini->Store(Path(), doc, &why)) return true;
+  LastError = Problem("SettingsNotSaved", why);
+  return false;
 }
 
 int WindowSettings::ReadPass(const std::string& imei) const {

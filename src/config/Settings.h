@@ -25,6 +25,8 @@ class WindowSettings {
   void ReadFormSettings();
   // Writes back the settings the user can change: language, port, last
   // configuration file and the two check boxes. Nothing else is written.
+  // False, with LastError, when the file cannot be written; a settings file
+  // that exists but cannot be read is never replaced.
   bool SaveFormSettings();
 
   // Remembered tracker passwords ([Passes], keyed by IMEI); 0 means none.
@@ -33,6 +35,10 @@ class WindowSettings {
 
   std::string Path() const;
 
+  // The last failure to read or save the settings file, with its path and
+  // reason; empty when there was none.
+  std::string LastError;
+
   std::vector<std::string> ServerList{kDefaultServer};
   uint16_t UpdatePort = kDefaultUpdatePort;
   uint16_t ConfigPort = kDefaultConfigPort;
@@ -40,6 +46,9 @@ class WindowSettings {
   long long MTK3333FW = 0;
 
  private:
+  // The error text `key` of the language file with the path and the reason.
+  std::string Problem(const char* key, const std::string& why) const;
+
   app::MainWindow& w_;
 };
 

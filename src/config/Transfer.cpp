@@ -66,7 +66,9 @@ Transfer::SaveResult Transfer::WriteConfigFile(const std::string& path) {
   // The records are built first: a field that does not convert leaves every file untouched.
   if (!w_.config.ReadConfigFromObjects()) return SaveResult::kNotBuilt;
   const std::vector<uint8_t> file = BuildConfigFile(w_.config.ConfigBlock1, w_.config.ConfigBlock2);
-  if (path.empty() || !Files().Replace(Resolve(path), file)) return SaveResult::kWriteFailed;
+  LastFileError.clear();
+  if (path.empty()) return SaveResult::kWriteFailed;
+  if (!Files().Replace(Resolve(path), file, &LastFileError)) return SaveResult::kWriteFailed;
   return SaveResult::kSaved;
 }
 
@@ -75,8 +77,10 @@ bool Transfer::SaveConfigToFile(const std::string& path) {
 }
 
 bool Transfer::OpenFromFile(const std::string& path) {
+  LastFileError.clear();
   if (path.empty()) return false;
-  const auto file = Files().Read(Resolve(path), fcg::kReach);
+  // No configuration file reaches further than the reader can.
+  const auto file = Files().Read(Resolve(path), fcg::kReach, &LastFileError);
   if (!file) return false;
   if (ApplyConfigFile(*file, w_.config.ConfigBlock1, w_.config.ConfigBlock2) == FileVerdict::kNotConfigFile) {
     w_.messages.MessageShow(Message(kMsgNotConfigFile));
@@ -90,7 +94,13 @@ bool Transfer::OpenFromFile(const std::string& path) {
 void Transfer::OpenConfig() {
   const auto file = w_.plat.dialogs->OpenFile(kFileFilter);
   if (!file) return;
-  if (!OpenFromFile(*file)) w_.messages.MessageShow(Message(kMsgCannotOpen));
+  if (!OpenFromFile(*file)) w_.messages.MessageShow(FileMessage(kMsgCannotOpen, Resolve(*file)));
+}
+
+std::string Transfer::FileMessage(int message, const std::string& path) const {
+  std::string text = Message(message) + ": " + path;
+  if (!LastFileError.empty()) text += " (" + LastFileError + ")";
+  return text;
 }
 
 void Transfer::SaveConfig() {
@@ -101,7 +111,7 @@ void Transfer::SaveConfig() {
       SetConfigPath(*file);
       break;
     case SaveResult::kWriteFailed:
-      w_.messages.MessageShow(Message(kMsgCannotSave));
+      w_.messages.MessageShow(FileMessage(kMsgCannotSave, Resolve(*file)));
       break;
     case SaveResult::kNotBuilt:
       break;  // the conversion error is what the user sees
@@ -109,7 +119,11 @@ void Transfer::SaveConfig() {
 }
 
 void Transfer::OpenLastConfiguration() {
-  if (!OpenFromFile(ConfigPath)) w_.config.Load_default();
+  if (OpenFromFile(ConfigPath)) return;
+  // A remembered file that exists but cannot be read is worth a word; one
+  // that is gone (or the reset's "default") is not.
+  if (!LastFileError.empty()) w_.ReportProblem(FileMessage(kMsgCannotOpen, Resolve(ConfigPath)));
+  w_.config.Load_default();
 }
 
 std::string Transfer::BuildTimeStamp() const {
@@ -134,6 +148,7 @@ void Transfer::SetConfigPath(const std::string& path) {
 // Transfer to and from the tracker
 
 void Transfer::ReadFromDevice() {
+  InProgress = Exchange::kRead;
   const uint8_t block = 0;
   w_.codec.SendPacket(protocol::kConfigRead, &block, 1);
   const std::string text = Message(kMsgReading);
@@ -154,6 +169,7 @@ void Transfer::LoadToDevice() {
   request[0] = 0;  // block index
   link::PutU16(request + 1, static_cast<uint16_t>(fcg::kBlockSize));
   std::copy(w_.config.ConfigBlock1.begin(), w_.config.ConfigBlock1.end(), request + 3);
+  InProgress = Exchange::kWrite;
   w_.codec.SendPacket(protocol::kConfigWrite, request, sizeof request);
 
   const std::string text = Message(kMsgWriting);
@@ -195,7 +211,17 @@ void Transfer::TimerProgressTimer() {
     bar.SetPosition(bar.Position() >= 100 ? 0 : bar.Position() + kRunningStep);
   }
   if (WaitCount != 0 && WaitCount < std::numeric_limits<int32_t>::max()) ++WaitCount;
-  if (WaitCount > WaitLimit) w_.link.RemoteOperationPending = false;
+  if (WaitCount > WaitLimit) {
+    w_.link.RemoteOperationPending = false;
+    if (InProgress != Exchange::kNone) ExchangeInterrupted();
+  }
+}
+
+void Transfer::ExchangeInterrupted() {
+  if (InProgress == Exchange::kNone) return;
+  const char* key = InProgress == Exchange::kRead ? "ReadInterrupted" : "WriteInterrupted";
+  InProgress = Exchange::kNone;
+  StopWait(w_.messages.GetStringOr("Errors", key, key));
 }
 
 void Transfer::EndWait() {

@@ -63,6 +63,11 @@ class Transfer {
   // Program start: the last configuration file, or the default configuration
   // when that cannot be opened.
   void OpenLastConfiguration();
+  // Why the last file operation failed: empty when it did not, or when the
+  // file simply does not exist.
+  std::string LastFileError;
+  // `message` followed by the file and, when known, the reason.
+  std::string FileMessage(int message, const std::string& path) const;
 
   // Sets ConfigPath and the path label: "default.fcg" shows message 0; "device"
   // (a configuration read from the tracker) shows message 1 and the build
@@ -74,6 +79,15 @@ class Transfer {
   // --- Transfer to and from the tracker ----------------------------------
   void ReadFromDevice();
   void LoadToDevice();
+
+  // The configuration exchange under way with the tracker, if any.
+  enum class Exchange { kNone, kRead, kWrite };
+  Exchange InProgress = Exchange::kNone;
+  // The exchange has ended, with its own message.
+  void ExchangeEnded() { InProgress = Exchange::kNone; }
+  // The link was lost or the tracker stopped answering in the middle of an
+  // exchange: the success message of a first half must not stay in view.
+  void ExchangeInterrupted();
   // The cloud store's upload of the current configuration, started after a
   // write when AutoSendConfig is ticked. The cloud store is not built yet.
   void UploadConfigButtonClick() {}

@@ -19,6 +19,9 @@ struct LinkState {
   uint8_t DeviceOptions = 0;
   int PortCycleIndex = 0;
   uint8_t RxQuiet = 0;
+  // Bytes announced since the last scan, and link ticks since the first of them.
+  uint32_t RxPending = 0;
+  uint16_t RxBusyTicks = 0;
   uint8_t PollCountdown = 0;
   uint8_t TickCount = 0;
   bool FastNavPoll = false;

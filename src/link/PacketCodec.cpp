@@ -62,10 +62,17 @@ void PacketCodec::ComPortRxChar(int count) {
     w_.firmware.MTK3333UPDRxChar(count);
     return;
   }
-  w_.link.RxQuiet = 5;
+  LinkState& s = w_.link;
+  if (s.RxQuiet == 0) s.RxBusyTicks = 0;  // the first bytes since the last scan
+  if (count > 0) s.RxPending += static_cast<uint32_t>(count);
+  // A full buffer is scanned on the next tick, however busy the line is.
+  s.RxQuiet = s.RxPending >= kBufferSize ? 1 : kQuietTicks;
 }
 
 void PacketCodec::Receive_analyse() {
+  w_.link.RxQuiet = 0;
+  w_.link.RxPending = 0;
+  w_.link.RxBusyTicks = 0;
   if (!w_.link.PortOpen) return;
   const int n = w_.plat.serial->Read(RxBuffer_.data(), static_cast<int>(RxBuffer_.size()));
   w_.plat.serial->ClearInput();

@@ -21,6 +21,10 @@ class PacketCodec {
   static constexpr size_t kMaxPayload = 4085;
   static constexpr uint8_t kToTracker = 0xAA;
   static constexpr uint8_t kFromTracker = 0x55;
+  // Link ticks of silence after which received bytes are scanned.
+  static constexpr uint8_t kQuietTicks = 5;
+  // Link ticks after which bytes are scanned even though more keep arriving.
+  static constexpr uint16_t kMaxBusyTicks = 100;
 
   explicit PacketCodec(app::MainWindow& w) : w_(w) {}
 

@@ -1,6 +1,7 @@
 #include "link/PortDiscovery.h"
 
 #include "app/MainWindow.h"
+#include "link/PacketCodec.h"
 
 namespace rlv::link {
 
@@ -125,6 +126,7 @@ void PortDiscovery::ResetDevice(uint8_t mode) {
 void PortDiscovery::ClosePortConnection() {
   LinkState& s = w_.link;
   ClosePort();
+  w_.transfer.ExchangeInterrupted();
   s.Connected = false;
   ClearStatusRecords();
   s.BootloaderMode = false;
@@ -157,6 +159,8 @@ void PortDiscovery::LinkTick() {
   if (s.GnssUpdateMode) return;
   if (s.RxQuiet > 0) {
     --s.RxQuiet;
+    // A line that never falls quiet is scanned once a second all the same.
+    if (++s.RxBusyTicks >= PacketCodec::kMaxBusyTicks) s.RxQuiet = 0;
     if (s.RxQuiet == 0) w_.codec.Receive_analyse();
   }
   if (!s.Connected) return;

@@ -188,27 +188,29 @@ long long IIniFiles::ReadInteger(const std::string& path, std::string_view secti
 
 bool IIniFiles::WriteString(const std::string& path, std::string_view section, std::string_view key,
                             std::string_view value) {
-  IniDocument doc = Load(path).value_or(IniDocument{});
+  // A file that exists but cannot be read is left alone, not replaced by one key.
+  std::string why;
+  auto loaded = Load(path, &why);
+  if (!loaded && !why.empty()) return false;
+  IniDocument doc = loaded.value_or(IniDocument{});
   doc.Set(section, key, value);
   return Store(path, doc);
 }
 
-std::optional<IniDocument> StdIniFiles::Load(const std::string& path) {
-  std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream content;
-  content << in.rdbuf();
-  if (in.bad()) return std::nullopt;
-  return IniDocument::Parse(content.str());
+std::optional<IniDocument> StdIniFiles::Load(const std::string& path, std::string* why) {
+  const auto content = DefaultFiles().Read(path, kMaxFileSize, why);
+  if (!content) return std::nullopt;
+  return IniDocument::Parse(
+      std::string_view(reinterpret_cast<const char*>(content->data()), content->size()));
 }
 
-bool StdIniFiles::Store(const std::string& path, const IniDocument& document) {
-  return WriteFileAtomically(path, document.Serialize());
+bool StdIniFiles::Store(const std::string& path, const IniDocument& document, std::string* why) {
+  return WriteFileAtomically(path, document.Serialize(), why);
 }
 
-bool WriteFileAtomically(const std::string& path, std::string_view content) {
+bool WriteFileAtomically(const std::string& path, std::string_view content, std::string* why) {
   // The one way whole files are replaced: temporary file, flush, then rename.
-  return DefaultFiles().Replace(path, std::vector<uint8_t>(content.begin(), content.end()));
+  return DefaultFiles().Replace(path, std::vector<uint8_t>(content.begin(), content.end()), why);
 }
 
 }  // namespace rlv::platform

@@ -47,11 +47,16 @@ class IniDocument {
 class IIniFiles {
  public:
   virtual ~IIniFiles() = default;
-  // nullopt when the file does not exist or cannot be read.
-  virtual std::optional<IniDocument> Load(const std::string& path) = 0;
+  // Settings and language files are never this large; a larger one is refused unread.
+  static constexpr size_t kMaxFileSize = 16u << 20;
+
+  // nullopt when the file does not exist (`why` left empty) or cannot be read
+  // (`why`, when given, says why: not a regular file, too large, no access).
+  virtual std::optional<IniDocument> Load(const std::string& path, std::string* why = nullptr) = 0;
   // Writes the whole document to a temporary file beside `path`, then puts it
-  // in place; on any failure an existing file stays as it was and false is returned.
-  virtual bool Store(const std::string& path, const IniDocument& document) = 0;
+  // in place; on any failure an existing file stays as it was, `why` says why
+  // and false is returned.
+  virtual bool Store(const std::string& path, const IniDocument& document, std::string* why = nullptr) = 0;
 
   // Single lookups with a default for a missing file or key.
   std::string ReadString(const std::string& path, std::string_view section, std::string_view key,
@@ -70,11 +75,11 @@ std::optional<long long> ParseInteger(std::string_view text);
 // Reads and writes real files with the standard library.
 class StdIniFiles : public IIniFiles {
  public:
-  std::optional<IniDocument> Load(const std::string& path) override;
-  bool Store(const std::string& path, const IniDocument& document) override;
+  std::optional<IniDocument> Load(const std::string& path, std::string* why = nullptr) override;
+  bool Store(const std::string& path, const IniDocument& document, std::string* why = nullptr) override;
 };
 
 // Replaces `path` with `content` through a temporary file in the same folder.
-bool WriteFileAtomically(const std::string& path, std::string_view content);
+bool WriteFileAtomically(const std::string& path, std::string_view content, std::string* why = nullptr);
 
 }  // namespace rlv::platform

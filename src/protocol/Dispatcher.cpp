@@ -233,22 +233,27 @@ void Dispatcher::OnConfigRead(const Payload& p) {
           w_.codec.SendPacket(kConfigRead, &next, 1);
         } else {
           w_.config.Read_config2();
+          w_.transfer.ExchangeEnded();
           w_.transfer.StopWait(6);
           w_.transfer.SetConfigPath("device");
         }
       } else {
+        w_.transfer.ExchangeEnded();
         ShowMessage(26);
       }
       w_.shell.SelectPage(0);
       return;
     }
     case 4:
+      w_.transfer.ExchangeEnded();
       w_.shell.GetPassword('?');
       return;
     case 5:
+      w_.transfer.ExchangeEnded();
       ShowMessage(6);
       return;
     default:
+      w_.transfer.ExchangeEnded();
       Show(StatusText(p[0]));
       return;
   }
@@ -265,15 +270,20 @@ void Dispatcher::OnConfigWrite(const Payload& p) {
         w_.codec.SendPacket(kConfigWrite, request, sizeof request);
         w_.transfer.ResumeWait();
         ShowMessage(7);
+      } else {
+        w_.transfer.ExchangeEnded();  // the second half is in: message 7 stays
       }
       return;
     case 4:
+      w_.transfer.ExchangeEnded();
       w_.shell.GetPassword('?');
       return;
     case 5:
+      w_.transfer.ExchangeEnded();
       ShowMessage(7);
       return;
     default:
+      w_.transfer.ExchangeEnded();
       Show(StatusText(p[0]));
       return;
   }

@@ -102,7 +102,7 @@ void HelpEditor::ShowModal() {
 
 void HelpEditor::FormShow() {
   ControlModel& c = w_.controls;
-  const auto doc = w_.messages.LoadLanguageFile();
+  const platform::IniDocument* doc = w_.messages.LanguageDocument();
   const auto raw = [&](std::string_view section, const std::string& key) -> std::optional<std::string> {
     return doc ? doc->Get(section, key) : std::nullopt;
   };
@@ -142,6 +142,7 @@ void HelpEditor::Button1Click() {
     if (w_.plat.dialogs != nullptr) w_.plat.dialogs->ShowMessage(w_.messages.GetMessageA(kMsgSaveFailed));
     return;
   }
+  w_.messages.LanguageFileWritten(doc);
   Close();
 }
 

@@ -89,19 +89,74 @@ std::string Messages::LanguagePath() const {
   return w_.DataPath(kLanguageFile);
 }
 
-std::optional<platform::IniDocument> Messages::LoadLanguageFile() const {
+Messages::FileStamp Messages::StampOf(const std::string& path) {
+  FileStamp stamp;
+  std::error_code ec;
+  const auto file = std::filesystem::u8path(path);
+  const auto status = std::filesystem::status(file, ec);
+  if (ec || !std::filesystem::exists(status)) return stamp;
+  stamp.exists = true;
+  if (std::filesystem::is_regular_file(status)) {
+    stamp.size = std::filesystem::file_size(file, ec);
+    stamp.time = std::filesystem::last_write_time(file, ec);
+  }
+  return stamp;
+}
+
+std::string Messages::ProgramLanguagePath() const {
+  const std::string& program_dir = w_.options.program_dir;
+  if (program_dir.empty() || program_dir == w_.options.data_dir) return {};
+  return program_dir + "/" + kLanguageFile;
+}
+
+const platform::IniDocument* Messages::LanguageDocument() const {
+  const std::string program_path = ProgramLanguagePath();
+  const FileStamp data_stamp = StampOf(LanguagePath());
+  const FileStamp program_stamp = program_path.empty() ? FileStamp{} : StampOf(program_path);
+  if (cached_ && data_stamp == data_stamp_ && program_stamp == program_stamp_) {
+    return cache_ ? &*cache_ : nullptr;
+  }
+  cached_ = true;
+  data_stamp_ = data_stamp;
+  program_stamp_ = program_stamp;
   // The data folder's own language file wins; without one, the file shipped
   // beside the executable is used.
-  auto doc = w_.plat.ini->Load(LanguagePath());
-  const std::string& program_dir = w_.options.program_dir;
-  if (doc || program_dir.empty() || program_dir == w_.options.data_dir) return doc;
-  return w_.plat.ini->Load(program_dir + "/" + kLanguageFile);
+  std::string why;
+  cache_ = w_.plat.ini->Load(LanguagePath(), &why);
+  std::string failed = why.empty() ? std::string() : LanguagePath();
+  if (!cache_ && !program_path.empty()) {
+    std::string program_why;
+    cache_ = w_.plat.ini->Load(program_path, &program_why);
+    if (!program_why.empty()) {
+      why = program_why;
+      failed = program_path;
+    }
+  }
+  if (!why.empty()) {
+    // Reported once for each change of the files; the texts fall back to their defaults.
+    w_.ReportProblem("The language file " + failed + " cannot be read (" + why + ")");
+  }
+  return cache_ ? &*cache_ : nullptr;
+}
+
+std::optional<platform::IniDocument> Messages::LoadLanguageFile() const {
+  const platform::IniDocument* doc = LanguageDocument();
+  if (doc == nullptr) return std::nullopt;
+  return *doc;
+}
+
+void Messages::LanguageFileWritten(const platform::IniDocument& doc) {
+  cache_ = doc;
+  cached_ = true;
+  data_stamp_ = StampOf(LanguagePath());
+  const std::string program_path = ProgramLanguagePath();
+  program_stamp_ = program_path.empty() ? FileStamp{} : StampOf(program_path);
 }
 
 std::string Messages::GetStringOr(std::string_view section, std::string_view key,
                                   const std::string& def) const {
-  auto doc = LoadLanguageFile();
-  if (!doc) return ReadLangStr(def);
+  const platform::IniDocument* doc = LanguageDocument();
+  if (doc == nullptr) return ReadLangStr(def);
   auto value = doc->Get(section, key);
   return ReadLangStr(value ? *value : def);
 }

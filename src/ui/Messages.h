@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,15 +45,34 @@ class Messages {
   std::string GetStringOr(std::string_view section, std::string_view key, const std::string& def) const;
   // The data folder's language file (written by the help editor).
   std::string LanguagePath() const;
-  // The language file read anew: the data folder's, else the one shipped beside the executable.
+  // The language file: the data folder's, else the one shipped beside the
+  // executable. Kept in memory and read again only when a file changes on
+  // disk. nullptr when there is none that can be read.
+  const platform::IniDocument* LanguageDocument() const;
+  // A copy of it, to edit.
   std::optional<platform::IniDocument> LoadLanguageFile() const;
+  // The help editor has written `doc` as the data folder's language file.
+  void LanguageFileWritten(const platform::IniDocument& doc);
 
   // Shows `text` on page 0 of the message panel.
   void MessageShow(const std::string& text);
   void OKMESClick();
 
  private:
+  // What a file on disk looked like when it was read.
+  struct FileStamp {
+    bool exists = false;
+    uintmax_t size = 0;
+    std::filesystem::file_time_type time{};
+    bool operator==(const FileStamp&) const = default;
+  };
+  static FileStamp StampOf(const std::string& path);
+  std::string ProgramLanguagePath() const;
+
   app::MainWindow& w_;
+  mutable bool cached_ = false;
+  mutable FileStamp data_stamp_, program_stamp_;
+  mutable std::optional<platform::IniDocument> cache_;
 };
 
 }  // namespace rlv::ui

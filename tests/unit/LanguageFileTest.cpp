@@ -76,7 +76,7 @@ TEST_F(ShippedFile, FormatTextsCarryExactlyTheirPlaceholders) {
   ASSERT_FALSE(formats.empty());
   for (const char* section :
        {"Header", "Menu", "Messages", "Strings", "Monitoring", "OpList", "Input1", "Input2", "Outs",
-        "Device1Type", "Help", "StructBlocks", "DataTags", "StatusTags", "Diagnostic"}) {
+        "Device1Type", "Help", "StructBlocks", "DataTags", "StatusTags", "Diagnostic", "Errors"}) {
     for (const std::string& key : doc.Keys(section)) {
       const std::string value = *doc.Get(section, key);
       auto it = formats.find(std::string(section) + "/" + key);

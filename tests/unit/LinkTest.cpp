@@ -284,3 +284,63 @@ TEST(LinkTick, NothingRunsWhileTheReceiverUpdateOwnsThePort) {
 
 }  // namespace
 }  // namespace rlv
+
+namespace rlv {
+namespace {
+
+// A peer that sends `size` bytes of noise every `every_ms` until `until_ms` (virtual time).
+void Flood(fake::World& world, int every_ms, size_t size, int64_t until_ms) {
+  if (world.env.clock.Now() >= until_ms) return;
+  world.env.serial.Inject(std::vector<uint8_t>(size, 'x'));
+  world.env.clock.Post(every_ms,
+                       [&world, every_ms, size, until_ms] { Flood(world, every_ms, size, until_ms); });
+}
+
+TEST(ReceiveGate, ALineThatNeverFallsQuietIsStillScannedEverySecond) {
+  World world;
+  world.Start();
+  world.env.clock.RunUntil([&] { return world.w().link.Connected; }, 2000);
+  world.sim.DeviceRecord()[100] = 0x77;
+  // 40 bytes every 4 ms: the line is never quiet for five ticks.
+  Flood(world, 4, 40, world.env.clock.Now() + 5000);
+  world.env.clock.Advance(2500);
+  EXPECT_EQ(world.w().monitoring.DeviceRecord[100], 0x77);
+  EXPECT_LE(world.w().link.RxPending, 2u * link::PacketCodec::kBufferSize);
+}
+
+TEST(ReceiveGate, AFullBufferIsScannedOnTheNextTick) {
+  World world;
+  world.Start();
+  world.env.clock.RunUntil([&] { return world.w().link.Connected; }, 2000);
+  world.env.clock.Advance(600);
+  world.env.serial.Inject(std::vector<uint8_t>(link::PacketCodec::kBufferSize, 'x'));
+  EXPECT_EQ(world.w().link.RxQuiet, 1);
+  world.env.clock.Advance(10);
+  EXPECT_EQ(world.w().link.RxPending, 0u);
+  EXPECT_EQ(world.w().link.RxQuiet, 0);
+}
+
+TEST(ReceiveGate, AConfigurationReadStartedInAFloodCompletesOnceItEnds) {
+  World world;
+  world.Start();
+  world.env.clock.RunUntil([&] { return world.w().link.Connected; }, 2000);
+  world.env.clock.Advance(3000);  // the automatic read is over
+  Flood(world, 4, 40, world.env.clock.Now() + 3000);
+  world.env.clock.Advance(1000);
+  world.shown.clear();
+  world.w().shell.LastOperation = 10;
+  world.w().transfer.ReadFromDevice();
+  world.env.clock.Advance(5000);
+  ASSERT_FALSE(world.shown.empty());
+  // Either the read got through the noise, or it was given up with a message; never silence.
+  const std::string last = world.shown.back();
+  EXPECT_NE(last, world.w().messages.GetMessageA(2));
+  world.shown.clear();
+  world.w().transfer.ReadFromDevice();
+  world.env.clock.Advance(1000);
+  ASSERT_FALSE(world.shown.empty());
+  EXPECT_EQ(world.shown.back(), world.w().messages.GetMessageA(6));
+}
+
+}  // namespace
+}  // namespace rlv

@@ -363,8 +363,10 @@ TEST(HelpEditor, TheCloseButtonClosesWithoutWriting) {
 // The INI service of the test: reads the real files, never manages to write.
 class ReadOnlyIni : public platform::IIniFiles {
  public:
-  std::optional<platform::IniDocument> Load(const std::string& path) override { return real_.Load(path); }
-  bool Store(const std::string&, const platform::IniDocument&) override { return false; }
+  std::optional<platform::IniDocument> Load(const std::string& path, std::string* why) override {
+    return real_.Load(path, why);
+  }
+  bool Store(const std::string&, const platform::IniDocument&, std::string*) override { return false; }
 
  private:
   platform::StdIniFiles real_;

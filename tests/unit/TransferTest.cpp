@@ -1,6 +1,7 @@
 // The configuration file, the transfer to and from the tracker, the path label
 // and the wait indicator.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -213,7 +214,8 @@ TEST(ConfigFileSave, AWriteThatFailsHalfWayLeavesThePreviousFileByteForByte) {
   EXPECT_GE(failing.written, 1046u / 2);
   EXPECT_EQ(ReadAll(path), previous);
   EXPECT_EQ(FolderSize(f.env.dir.Path()), 2u);  // the temporary file is gone
-  EXPECT_EQ(f.Shown(), "Не сохранить");
+  // The message names the file and the reason.
+  EXPECT_EQ(f.Shown(), "Не сохранить: " + path + " (write error)");
   EXPECT_EQ(f.T().ConfigPath, "default");
 
   // A folder in the way: the rename fails. A missing folder: the file cannot be created.
@@ -250,7 +252,10 @@ TEST(ConfigFileOpen, UnreadableAndForeignFiles) {
   EXPECT_TRUE(f.shown.empty());
   f.env.dialogs.QueueOpen(f.File("missing.fcg"));
   f.T().OpenConfig();
-  EXPECT_EQ(f.Shown(), f.Msg(45));
+  EXPECT_EQ(f.Shown(), f.Msg(45) + ": " + f.File("missing.fcg"));
+  f.env.dialogs.QueueOpen(f.env.dir.Path());
+  f.T().OpenConfig();
+  EXPECT_EQ(f.Shown(), f.Msg(45) + ": " + f.env.dir.Path() + " (a folder, not a file)");
 
   Bytes foreign = config::BuildConfigFile(Pattern(50), Pattern(60));
   foreign[1] = 'X';
@@ -269,6 +274,73 @@ TEST(ConfigFileOpen, UnreadableAndForeignFiles) {
   EXPECT_TRUE(f.T().OpenFromFile(f.File("none.fcg")));
   EXPECT_EQ(f.w().controls["CONFPASS"].Text(), std::to_string(link::GetU16(Pattern(1).data() + 5)));
   EXPECT_EQ(f.Label(), f.File("none.fcg") + kStamp);
+}
+
+TEST(ConfigFileOpen, AFifoOrAnOversizedFileIsRefusedUnread) {
+  Files f;
+  const std::string fifo = f.File("pipe.fcg");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // Opening a FIFO for reading would wait for a writer for ever.
+  f.env.dialogs.QueueOpen(fifo);
+  f.T().OpenConfig();
+  EXPECT_EQ(f.Shown(), f.Msg(45) + ": " + fifo + " (not a regular file)");
+
+  Bytes big = config::BuildConfigFile(Pattern(1), Pattern(2));
+  big.resize(config::fcg::kReach + 1);
+  WriteAll(f.File("big.fcg"), big);
+  EXPECT_FALSE(f.T().OpenFromFile(f.File("big.fcg")));
+  EXPECT_NE(f.T().LastFileError.find("larger than"), std::string::npos);
+  big.resize(config::fcg::kReach);
+  WriteAll(f.File("big.fcg"), big);
+  EXPECT_TRUE(f.T().OpenFromFile(f.File("big.fcg")));
+  EXPECT_EQ(f.w().config.ConfigBlock1, Pattern(1));
+}
+
+TEST(ConfigFileOpen, ARememberedFileThatCannotBeReadIsReportedAtStart) {
+  fake::World world;
+  const std::string fifo = world.env.dir.File("last.fcg");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  world.env.dir.Write("config.ini", "[Settings]\nFile_configuration=" + fifo + "\n");
+  world.Start();
+  ASSERT_FALSE(world.shown.empty());
+  EXPECT_NE(world.shown.front().find(fifo + " (not a regular file)"), std::string::npos);
+  // The reset ran instead.
+  EXPECT_EQ(world.w().controls["LConfigPath"].Text(), world.w().messages.GetStringOr("Messages", "M0", ""));
+}
+
+TEST(ConfigFileSave, ARefusedTargetIsNamedWithItsReasonAndKept) {
+  Files f;
+  const std::string path = f.File("locked.fcg");
+  const Bytes previous = config::BuildConfigFile(Pattern(1), Pattern(2));
+  WriteAll(path, previous);
+  std::filesystem::permissions(path, std::filesystem::perms::owner_read);
+  f.env.dialogs.QueueSave(path);
+  f.T().SaveConfig();
+  EXPECT_EQ(ReadAll(path), previous);
+  EXPECT_EQ(f.Shown().rfind(f.Msg(46) + ": " + path + " (", 0), 0u) << f.Shown();
+  EXPECT_EQ(f.T().ConfigPath, "default");
+  std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+
+  const std::string fifo = f.File("pipe.fcg");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_FALSE(f.T().SaveConfigToFile(fifo));
+  EXPECT_EQ(f.T().LastFileError, "not a regular file");
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+}
+
+TEST(ConfigFileSave, TemporaryFilesLeftByAnInterruptedSaveAreRemoved) {
+  Files f;
+  const std::string path = f.File("job.fcg");
+  WriteAll(path + ".tmp123456", Bytes(100, 1));
+  WriteAll(path + ".tmp7", Bytes(10, 1));
+  WriteAll(path + ".tmpx", Bytes(10, 1));            // not one of ours
+  WriteAll(f.File("other.fcg.tmp1"), Bytes(10, 1));  // another file's
+  ASSERT_TRUE(f.T().SaveConfigToFile(path));
+  EXPECT_FALSE(std::filesystem::exists(path + ".tmp123456"));
+  EXPECT_FALSE(std::filesystem::exists(path + ".tmp7"));
+  EXPECT_TRUE(std::filesystem::exists(path + ".tmpx"));
+  EXPECT_TRUE(std::filesystem::exists(f.File("other.fcg.tmp1")));
+  EXPECT_EQ(ReadAll(path).size(), 1046u);
 }
 
 TEST(ConfigPathLabel, DefaultDeviceAndFile) {
