@@ -65,6 +65,7 @@ class Pty {
     }
     return got;
   }
+  int MasterFd() const { return master_; }
   void CloseMaster() {
     if (master_ >= 0) close(master_);
     master_ = -1;
@@ -146,6 +147,71 @@ TEST(QtSerialPort, OtherEndGoneFailsWritesWithoutSpinning) {
   port.Close();
   EXPECT_FALSE(port.IsOpen());
   EXPECT_FALSE(port.Failed());
+}
+
+TEST(QtSerialPort, AFrameWrittenJustBeforeTheCloseArrives) {
+  Pty pty;
+  QtEventLoop loop;
+  QtSerialPort port;
+  port.SetReceivedHandler([](int) {});
+  ASSERT_TRUE(port.Open(pty.SlavePath()));
+  // The restart frame, then the close at once, with no pass of the event loop.
+  const std::vector<uint8_t> restart = {'S', 'L', 'R', 'L', 0x03, 0x00, 0xAA, 0x04, 0x00, 0x00, 0x00};
+  ASSERT_EQ(port.Write(restart.data(), static_cast<int>(restart.size())), static_cast<int>(restart.size()));
+  port.Close();
+  EXPECT_EQ(pty.Receive(restart.size(), 1000), std::string(restart.begin(), restart.end()));
+
+  // A larger write too: 2 KiB, more than one piece of the driver's buffer.
+  ASSERT_TRUE(port.Open(pty.SlavePath()));
+  std::vector<uint8_t> block(2048);
+  for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<uint8_t>(i * 7);
+  ASSERT_EQ(port.Write(block.data(), static_cast<int>(block.size())), 2048);
+  port.Close();
+  EXPECT_EQ(pty.Receive(block.size(), 2000), std::string(block.begin(), block.end()));
+}
+
+TEST(QtSerialPort, AFailingWriteFailsThatWrite) {
+  Pty pty;
+  QtEventLoop loop;
+  QtSerialPort port;
+  port.SetReceivedHandler([](int) {});
+  ASSERT_TRUE(port.Open(pty.SlavePath()));
+  pty.CloseMaster();
+  // No pass of the event loop between the loss and the write: the write itself reports it.
+  const uint8_t byte = 0;
+  EXPECT_EQ(port.Write(&byte, 1), -1);
+  port.Close();
+}
+
+TEST(QtSerialPort, AFloodIsHeldInTheDriverNotInMemory) {
+  Pty pty;
+  QtEventLoop loop;
+  QtSerialPort port;
+  long long announced = 0;
+  port.SetReceivedHandler([&](int count) { announced += count; });
+  ASSERT_TRUE(port.Open(pty.SlavePath()));
+  const std::string chunk(4096, 'x');
+  QElapsedTimer clock;
+  clock.start();
+  size_t sent = 0;
+  // The link reads nothing meanwhile; 8 MiB offered in at most two seconds.
+  while (sent < (8u << 20) && clock.elapsed() < 2000) {
+    const ssize_t n = write(pty.MasterFd(), chunk.data(), chunk.size());
+    if (n > 0) sent += static_cast<size_t>(n);
+    loop.RunFor(1);
+  }
+  EXPECT_GT(announced, 0);
+  EXPECT_LE(announced, QtSerialPort::kReadBufferSize);
+  uint8_t buffer[4096];
+  long long read = 0;
+  for (int n; (n = port.Read(buffer, sizeof buffer)) > 0;) read += n;
+  EXPECT_LE(read, QtSerialPort::kReadBufferSize);
+  // What the link drops is dropped in the driver too, and reading goes on.
+  EXPECT_TRUE(port.ClearInput());
+  pty.Send("after");
+  const long long before = announced;
+  ASSERT_TRUE(loop.RunUntil([&] { return announced > before; }, 2000));
+  port.Close();
 }
 
 TEST(QtSerialPort, MissingPortDoesNotOpen) {
