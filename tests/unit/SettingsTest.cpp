@@ -1,6 +1,8 @@
 // The configurator's settings and the language file.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "TrackerSim.h"
 #include "World.h"
 #include "ui/Messages.h"
@@ -135,6 +137,68 @@ TEST(Language, FallsBackToTheFileShippedBesideTheProgram) {
   EXPECT_EQ(w.messages.GetMessageA(68), "Из программы");
   env.dir.Write("language.lng", "[Messages]\nM68=Своя//\\ Own\n");
   EXPECT_EQ(w.messages.GetMessageA(68), "Своя");
+}
+
+}  // namespace
+}  // namespace rlv
+
+namespace rlv {
+namespace {
+
+// The real INI service, counting the files it reads.
+struct CountingIni : platform::StdIniFiles {
+  int loads = 0;
+  std::optional<platform::IniDocument> Load(const std::string& path, std::string* why) override {
+    ++loads;
+    return StdIniFiles::Load(path, why);
+  }
+};
+
+TEST(Language, LookupsAreServedFromMemoryUntilTheFileChanges) {
+  fake::FakeEnvironment env;
+  CountingIni ini;
+  env.platform.ini = &ini;
+  env.dir.Write("language.lng", "[Messages]\nM68=Первый//\\ First\n");
+  app::Options options;
+  options.data_dir = env.dir.Path();
+  app::MainWindow w(env.platform, options);
+  EXPECT_EQ(w.messages.GetMessageA(68), "Первый");
+  const int after_first = ini.loads;
+  for (int i = 0; i < 1000; ++i) w.messages.GetMessageA(68);
+  EXPECT_EQ(ini.loads, after_first);
+
+  // Another program (or an editor) changes the file: the next lookup sees it.
+  env.dir.Write("language.lng", "[Messages]\nM68=Второй, длиннее//\\ Second\n");
+  EXPECT_EQ(w.messages.GetMessageA(68), "Второй, длиннее");
+  EXPECT_EQ(ini.loads, after_first + 1);
+}
+
+TEST(Settings, AFolderInPlaceOfTheSettingsFileIsReportedAndKept) {
+  World world;
+  std::filesystem::create_directory(world.env.dir.File("config.ini"));
+  world.Start();
+  ASSERT_FALSE(world.shown.empty());
+  EXPECT_NE(world.shown.front().find(world.env.dir.File("config.ini") + " (a folder, not a file)"),
+            std::string::npos);
+  world.shown.clear();
+  world.w().FormClose();
+  ASSERT_EQ(world.shown.size(), 1u);
+  EXPECT_NE(world.shown[0].find(world.env.dir.File("config.ini")), std::string::npos);
+  EXPECT_EQ(world.shown[0], world.w().settings.LastError);
+  EXPECT_TRUE(std::filesystem::is_directory(world.env.dir.File("config.ini")));
+}
+
+TEST(Settings, ASettingsFileThatCannotBeReadIsNeverReplaced) {
+  World world;
+  // Larger than any settings file: refused unread, and so never rewritten.
+  const std::string big =
+      "[Passes]\n356938035643809=1234\n" + std::string(platform::IIniFiles::kMaxFileSize, ';');
+  world.env.dir.Write("config.ini", big);
+  world.Start();
+  EXPECT_FALSE(world.w().settings.WritePass("356938035643809", 99));
+  EXPECT_FALSE(world.w().settings.SaveFormSettings());
+  EXPECT_NE(world.w().settings.LastError.find("larger than"), std::string::npos);
+  EXPECT_EQ(world.env.dir.Read("config.ini"), big);
 }
 
 }  // namespace

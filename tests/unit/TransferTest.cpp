@@ -507,5 +507,48 @@ TEST(TransferWrite, SendsBlock0ThenOnAcceptanceBlock1AndRemembersThePassword) {
   EXPECT_NE(t.shown.back().find("4x"), std::string::npos);
 }
 
+TEST(TransferRead, AnUnplugBetweenTheHalvesReplacesTheSuccessMessage) {
+  Tracker t;
+  app::MainWindow& w = t.w();
+  // The tracker goes away once it has answered the first half.
+  int reads = 0;
+  t.sim.SetRequestHook([&](uint8_t command, size_t) {
+    if (command == 32 && ++reads == 2)
+      t.env.clock.Post(0, [&] { t.env.devices.Remove(fake::World::kTrackerPort); });
+  });
+  w.transfer.ReadFromDevice();
+  t.env.clock.Advance(400);
+  EXPECT_EQ(reads, 2);
+  EXPECT_FALSE(w.link.Connected);
+  EXPECT_EQ(t.shown.back(), w.messages.GetStringOr("Errors", "ReadInterrupted", "ReadInterrupted"));
+  EXPECT_NE(t.shown.back(), t.Msg(6));
+  EXPECT_FALSE(w.transfer.TimerProgress->IsActive());
+  EXPECT_EQ(w.transfer.InProgress, config::Transfer::Exchange::kNone);
+}
+
+TEST(TransferWrite, ATrackerThatStopsAnsweringEndsTheWriteWithAMessage) {
+  Tracker t;
+  app::MainWindow& w = t.w();
+  t.sim.SetRequestHook([&](uint8_t command, size_t) {
+    if (command == 33) t.sim.Config().silent = true;
+  });
+  w.transfer.LoadToDevice();
+  t.env.clock.Advance(2900);
+  EXPECT_EQ(t.shown.back(), t.Msg(3));  // still waiting within the limit
+  t.env.clock.Advance(600);
+  EXPECT_EQ(t.shown.back(), w.messages.GetStringOr("Errors", "WriteInterrupted", "WriteInterrupted"));
+  EXPECT_FALSE(w.transfer.TimerProgress->IsActive());
+}
+
+TEST(TransferRead, ACompletedReadIsNotCalledInterruptedByALaterUnplug) {
+  Tracker t;
+  app::MainWindow& w = t.w();
+  w.transfer.ReadFromDevice();
+  t.env.clock.Advance(400);
+  ASSERT_EQ(t.shown.back(), t.Msg(6));
+  t.env.devices.Remove(fake::World::kTrackerPort);
+  EXPECT_EQ(t.shown.back(), t.Msg(6));
+}
+
 }  // namespace
 }  // namespace rlv
