@@ -1095,6 +1095,7 @@ void ModelRenderer::SyncItems(Node& n) {
       break;
     }
     case Kind::RadioGroup: {
+      if (auto* group = qobject_cast<QGroupBox*>(n.w)) group->setTitle(QString::fromStdString(c.Caption()));
       const auto buttons = n.radios->buttons();
       bool same = buttons.size() == items.size();
       for (qsizetype i = 0; same && i < items.size(); ++i)

@@ -60,8 +60,10 @@ std::optional<std::string> QtDialogs::OpenFile(const std::string& filter) {
   return S(QDir::toNativeSeparators(path));
 }
 
-std::optional<std::string> QtDialogs::SaveFile(const std::string& filter, const std::string& default_ext) {
+std::optional<std::string> QtDialogs::SaveFile(const std::string& filter, const std::string& default_ext,
+                                               const std::string& suggested_path) {
   QFileDialog dialog(Owner(), QString(), QString(), ToQtFilter(filter));
+  if (!suggested_path.empty()) dialog.selectFile(Q(suggested_path));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   QString suffix = Q(default_ext);

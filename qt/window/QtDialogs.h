@@ -20,7 +20,8 @@ QString ToQtFilter(const std::string& filter);
 class QtDialogs : public platform::IDialogs, public platform::IClipboard {
  public:
   std::optional<std::string> OpenFile(const std::string& filter) override;
-  std::optional<std::string> SaveFile(const std::string& filter, const std::string& default_ext) override;
+  std::optional<std::string> SaveFile(const std::string& filter, const std::string& default_ext,
+                                      const std::string& suggested_path) override;
   bool Confirm(const std::string& text, const std::string& caption) override;
   void ShowMessage(const std::string& text) override;
   void SetText(const std::string& text) override;

@@ -62,6 +62,7 @@ MainWindow::~MainWindow() {
 void MainWindow::FormCreate() {
   if (created_) return;
   created_ = true;
+  config.LocalizeDesignedDecimals();
   plat.serial->SetReceivedHandler([this](int count) { codec.ComPortRxChar(count); });
   plat.devices->SetChangeHandler([this](platform::DeviceEvent event) { OnDeviceChange(event); });
   plat.devices->StartNotifications();

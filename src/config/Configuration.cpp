@@ -1,5 +1,6 @@
 #include "config/Configuration.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <ctime>
@@ -148,6 +149,17 @@ std::string FieldText(const uint8_t* record, size_t offset, size_t size) {
 }
 
 }  // namespace
+
+void Configuration::LocalizeDesignedDecimals() {
+  const char sep = Separator();
+  if (sep == ',') return;
+  for (const char* name : {"BrakingLevel", "AccelerationLevel", "SkidLevel"}) {
+    ui::Control& edit = w_.controls[name];
+    std::string text = edit.Text();
+    std::replace(text.begin(), text.end(), ',', sep);
+    edit.SetText(text);
+  }
+}
 
 char Configuration::Separator() const {
   return w_.plat.locale != nullptr ? w_.plat.locale->DecimalSeparator() : ',';

@@ -39,6 +39,9 @@ class Configuration {
   void Read_config2();
   // The pages of a new, factory-style configuration.
   void Load_default();
+  // The designed texts of the decimal edits are written with a comma; on a
+  // system whose separator is another character they are rewritten with it.
+  void LocalizeDesignedDecimals();
 
   // Editing rules.
   void OPERATORChange();

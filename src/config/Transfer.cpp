@@ -104,7 +104,7 @@ std::string Transfer::FileMessage(int message, const std::string& path) const {
 }
 
 void Transfer::SaveConfig() {
-  const auto file = w_.plat.dialogs->SaveFile(kFileFilter, "fcg");
+  const auto file = w_.plat.dialogs->SaveFile(kFileFilter, "fcg", w_.DataPath(kSuggestedFile));
   if (!file) return;
   switch (WriteConfigFile(*file)) {
     case SaveResult::kSaved:

@@ -26,6 +26,8 @@ class Transfer {
   static constexpr const char* kFileFilter = "Файлы конфигурации (*.fcg)|*.fcg";
   static constexpr const char* kDefaultPath = "default.fcg";
   static constexpr const char* kDevicePath = "device";
+  // The file the save dialog offers, in the data folder.
+  static constexpr const char* kSuggestedFile = "configuration.fcg";
 
   explicit Transfer(app::MainWindow& w);
   ~Transfer();

@@ -11,7 +11,9 @@ class IDialogs {
   virtual ~IDialogs() = default;
   // `filter` reads like "Config files (*.fcg)|*.fcg". Cancel gives nullopt.
   virtual std::optional<std::string> OpenFile(const std::string& filter) = 0;
-  virtual std::optional<std::string> SaveFile(const std::string& filter, const std::string& default_ext) = 0;
+  // `suggested_path` is the file the dialog starts on (its folder and name).
+  virtual std::optional<std::string> SaveFile(const std::string& filter, const std::string& default_ext,
+                                              const std::string& suggested_path) = 0;
   // The Yes/No confirmation box: true for Yes.
   virtual bool Confirm(const std::string& text, const std::string& caption) = 0;
   // The text message box.

@@ -28,7 +28,9 @@ std::optional<std::string> ScriptedDialogs::OpenFile(const std::string&) {
   return answer;
 }
 
-std::optional<std::string> ScriptedDialogs::SaveFile(const std::string&, const std::string&) {
+std::optional<std::string> ScriptedDialogs::SaveFile(const std::string&, const std::string&,
+                                                     const std::string& suggested_path) {
+  last_save_suggestion_ = suggested_path;
   if (save_answers_.empty()) return std::nullopt;
   auto answer = std::move(save_answers_.front());
   save_answers_.pop_front();
@@ -135,6 +137,7 @@ std::string Error(const std::string& reason) {
 // The value of a property as the automation prints it; nullopt for an unknown property.
 std::optional<std::string> PropertyText(const Control& c, const std::string& prop) {
   const Rect& g = c.Geometry();
+  if (prop == "caption" && c.GetKind() == Kind::RadioGroup) return c.Caption();
   if (prop == "text" || prop == "caption") return c.Text();
   if (prop == "visible") return c.Visible() ? "1" : "0";
   if (prop == "enabled") return c.Enabled() ? "1" : "0";

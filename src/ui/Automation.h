@@ -26,7 +26,10 @@ class ScriptedDialogs : public platform::IDialogs, public platform::IClipboard {
   void QueueConfirm(bool yes);
 
   std::optional<std::string> OpenFile(const std::string& filter) override;
-  std::optional<std::string> SaveFile(const std::string& filter, const std::string& default_ext) override;
+  std::optional<std::string> SaveFile(const std::string& filter, const std::string& default_ext,
+                                      const std::string& suggested_path) override;
+  // The file the last save dialog started on.
+  const std::string& LastSaveSuggestion() const { return last_save_suggestion_; }
   bool Confirm(const std::string& text, const std::string& caption) override;
   void ShowMessage(const std::string& text) override;
   void SetText(const std::string& text) override { clipboard_ = text; }
@@ -37,6 +40,7 @@ class ScriptedDialogs : public platform::IDialogs, public platform::IClipboard {
  private:
   std::deque<std::optional<std::string>> open_answers_;
   std::deque<std::optional<std::string>> save_answers_;
+  std::string last_save_suggestion_;
   std::deque<bool> confirm_answers_;
   std::vector<std::string> boxes_;
   std::string clipboard_;

@@ -114,6 +114,9 @@ class Control {
   // (an editable combo box without a selection shows its own text).
   std::string Text() const;
   void SetText(const std::string& text);
+  // The caption of a radio group (set with SetText), kept apart from its items;
+  // for every other kind the text as set.
+  const std::string& Caption() const { return text_; }
 
   const std::vector<std::string>& Items() const { return items_; }
   void SetItems(std::vector<std::string> items);

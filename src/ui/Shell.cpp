@@ -252,10 +252,10 @@ std::string Shell::CaptionOf(const Control& control) {
     case Kind::Panel:
     case Kind::Page:
       return control.Text();
+    case Kind::RadioGroup:
+      return control.Caption();
     default:
-      // A radio group's own caption is not kept apart from its items in the
-      // model, so it offers none; edits, pictures, grids, memos, meters and
-      // progress bars have none.
+      // Edits, pictures, grids, memos, meters and progress bars have none.
       return {};
   }
 }

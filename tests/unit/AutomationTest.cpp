@@ -62,7 +62,7 @@ TEST(Automation, DialogAnswersAndQuit) {
   EXPECT_EQ(h.Run("answer confirm maybe"), "error: expected yes or no");
   EXPECT_EQ(h.Run("answer confirm yes"), "ok");
   EXPECT_EQ(h.env.dialogs.OpenFile("*.fcg"), std::optional<std::string>("/tmp/a b.fcg"));
-  EXPECT_EQ(h.env.dialogs.SaveFile("*.fcg", "fcg"), std::nullopt);
+  EXPECT_EQ(h.env.dialogs.SaveFile("*.fcg", "fcg", ""), std::nullopt);
   EXPECT_TRUE(h.env.dialogs.Confirm("Sure?", ""));
   EXPECT_FALSE(h.env.dialogs.Confirm("Again?", ""));
   EXPECT_EQ(h.Run("boxes"), "ok Sure?|Again?");

@@ -236,6 +236,15 @@ TEST(HelpLine, WithoutAHelpEntryTheControlNameIsShown) {
   EXPECT_EQ(w.shell.HelpCaption, "Удалить трек");
   w.controls.UserMouseMove("MImage0");
   EXPECT_EQ(w.controls["HelpLabel"].Text(), "New");
+
+  // A radio group offers its own caption, not its selected item.
+  ui::Control& group = w.controls.Add("RadioProbe", ui::Kind::RadioGroup, "TabSheet1");
+  group.SetText("Выберите действие");
+  group.SetItems({"Загрузить", "Загрузить и обновить"});
+  group.SetIndex(1);
+  w.shell.MouseMoveHelp("RadioProbe");
+  EXPECT_EQ(w.shell.HelpCaption, "Выберите действие");
+  EXPECT_EQ(group.Text(), "Загрузить и обновить");
 }
 
 // ---- Help editor -------------------------------------------------------------------

@@ -184,6 +184,7 @@ TEST(ConfigFileSave, SaveThenOpenGivesBackTheRecordsThePagesAndTheStamp) {
   const std::string path = f.File("round.fcg");
   f.env.dialogs.QueueSave(path);
   f.T().SaveConfig();
+  EXPECT_EQ(f.env.dialogs.LastSaveSuggestion(), f.File("configuration.fcg"));
   const Block one = f.w().config.ConfigBlock1, two = f.w().config.ConfigBlock2;
   EXPECT_EQ(ReadAll(path), config::BuildConfigFile(one, two));
   EXPECT_EQ(link::GetU16(one.data() + config::kConfigPasswordOffset), 4321);
@@ -548,6 +549,22 @@ TEST(TransferRead, ACompletedReadIsNotCalledInterruptedByALaterUnplug) {
   ASSERT_EQ(t.shown.back(), t.Msg(6));
   t.env.devices.Remove(fake::World::kTrackerPort);
   EXPECT_EQ(t.shown.back(), t.Msg(6));
+}
+
+TEST(ConfigFileSave, WithAFullStopAsSeparatorTheDesignedAndDefaultTextsStillConvert) {
+  fake::World world({}, false);
+  world.env.locale.separator = '.';
+  world.Start();
+  EXPECT_EQ(world.w().controls["BrakingLevel"].Text(), "3.0");
+  EXPECT_TRUE(world.w().transfer.SaveConfigToFile(world.env.dir.File("dot.fcg"))) << world.shown.back();
+  world.w().config.Load_default();
+  EXPECT_TRUE(world.w().transfer.SaveConfigToFile(world.env.dir.File("dot.fcg")));
+
+  // Before any configuration reached the pages (the designed texts themselves).
+  fake::World fresh({}, false);
+  fresh.env.locale.separator = '.';
+  fresh.w().FormCreate();
+  EXPECT_EQ(fresh.w().controls["SkidLevel"].Text(), "3.0");
 }
 
 }  // namespace
