@@ -36,11 +36,13 @@ cleanup() {
   if [ -n "$APP_PID" ]; then
     # The end of its input closes the configurator as "quit" does; one that
     # does not end by itself is asked to.
-    [ -n "$TO_APP" ] && exec {TO_APP}>&-
-    for _ in 1 2 3 4 5 6 7 8 9 10; do
-      kill -0 "$APP_PID" 2>/dev/null || break
-      sleep 0.5
-    done
+    if [ -n "$TO_APP" ]; then
+      exec {TO_APP}>&-
+      for _ in 1 2 3 4 5 6 7 8 9 10; do
+        kill -0 "$APP_PID" 2>/dev/null || break
+        sleep 0.5
+      done
+    fi
     kill -TERM "$APP_PID" 2>/dev/null || true
     wait "$APP_PID" 2>/dev/null || true
   fi
@@ -74,7 +76,11 @@ if [ "$window" -eq 1 ]; then
     exit 1
   fi
   echo "== The window, with the simulated tracker on the port \"DEMO\"; close it to end the demo."
-  "$APP" --demo --dir "$DIR" </dev/null || true
+  # In the background, so that a signal to this script ends the window too.
+  "$APP" --demo --dir "$DIR" </dev/null &
+  APP_PID=$!
+  wait "$APP_PID" || true
+  APP_PID=""
   exit 0
 fi
 
