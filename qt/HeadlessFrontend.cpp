@@ -74,7 +74,10 @@ int HeadlessFrontend::Run() {
 }
 
 void HeadlessFrontend::Answer(const std::string& line) {
-  std::string answer = automation_->Execute(line);
+  WriteAnswer(automation_->Execute(line));
+}
+
+void HeadlessFrontend::WriteAnswer(std::string answer) {
   // One line per command, whatever the interpreter returned.
   for (size_t at = answer.find('\n'); at != std::string::npos; at = answer.find('\n', at + 2))
     answer.replace(at, 1, "\\n");
@@ -83,17 +86,10 @@ void HeadlessFrontend::Answer(const std::string& line) {
   std::fflush(stdout);
 }
 
-void HeadlessFrontend::OnInput(const std::string& text, bool eof) {
-  partial_ += text;
-  size_t start = 0;
-  for (size_t end = partial_.find('\n'); end != std::string::npos; end = partial_.find('\n', start)) {
-    pending_.push_back(partial_.substr(start, end - start));
-    start = end + 1;
-  }
-  partial_.erase(0, start);
+void HeadlessFrontend::OnInput(std::string_view text, bool eof) {
+  lines_.Feed(text, pending_);
   if (eof) {
-    if (!partial_.empty()) pending_.push_back(std::move(partial_));
-    partial_.clear();
+    lines_.Finish(pending_);
     eof_ = true;
   }
   ProcessPending();
@@ -108,11 +104,15 @@ void HeadlessFrontend::ProcessPending() {
   if (notifier_) notifier_->setEnabled(false);
 #endif
   while (!pending_.empty() && !finishing_ && !automation_->Finished() && !window_->Closed()) {
-    std::string line = std::move(pending_.front());
+    ui::CommandLines::Line line = std::move(pending_.front());
     pending_.pop_front();
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (IsBlank(line)) continue;
-    Answer(line);
+    if (line.too_long) {
+      WriteAnswer(ui::CommandLines::TooLongAnswer());
+      continue;
+    }
+    if (!line.text.empty() && line.text.back() == '\r') line.text.pop_back();
+    if (IsBlank(line.text)) continue;
+    Answer(line.text);
   }
   busy_ = false;
   if (finishing_) return;
@@ -165,9 +165,26 @@ void HeadlessFrontend::StartInput() {
           Qt::QueuedConnection);
       return true;
     };
-    std::string line;
-    while (std::getline(std::cin, line)) {
-      if (!post(line + "\n", false)) return;
+    // Read in bounded pieces: a line of any length is handed over as it
+    // arrives, not collected here first.
+    char piece[4096];
+    for (;;) {
+      std::cin.getline(piece, sizeof piece);
+      const auto got = static_cast<size_t>(std::cin.gcount());
+      if (std::cin.bad()) break;
+      if (std::cin.eof()) {
+        // The last line had no line break.
+        if (got > 0 && !post(std::string(piece, got), false)) return;
+        break;
+      }
+      if (std::cin.fail()) {
+        // The piece is full and the line goes on.
+        std::cin.clear();
+        if (!post(std::string(piece, got), false)) return;
+        continue;
+      }
+      // `got` counts the line break, which getline does not store.
+      if (!post(std::string(piece, got - 1) + "\n", false)) return;
     }
     post(std::string(), true);
   }).detach();
@@ -222,14 +239,14 @@ void HeadlessFrontend::StopInput() {
 }
 
 void HeadlessFrontend::OnStdinReadable() {
-  char buffer[4096];
+  char buffer[65536];
   const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
   if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) return;
   if (n <= 0) {
-    OnInput(std::string(), true);
+    OnInput(std::string_view(), true);
     return;
   }
-  OnInput(std::string(buffer, static_cast<size_t>(n)), false);
+  OnInput(std::string_view(buffer, static_cast<size_t>(n)), false);
 }
 
 #endif

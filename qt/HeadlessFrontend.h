@@ -7,6 +7,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "QtLocale.h"
 #include "app/MainWindow.h"
@@ -33,10 +34,11 @@ class HeadlessFrontend {
  private:
   void StartInput();
   void StopInput();
-  // Splits received text into lines; `eof` marks the end of input.
-  void OnInput(const std::string& text, bool eof);
+  // Cuts received text into lines; `eof` marks the end of input.
+  void OnInput(std::string_view text, bool eof);
   void ProcessPending();
   void Answer(const std::string& line);
+  void WriteAnswer(std::string answer);
   void Finish();
 
   ui::ScriptedDialogs dialogs_;
@@ -46,8 +48,8 @@ class HeadlessFrontend {
   std::unique_ptr<ui::Automation> automation_;
 
   QObject context_;
-  std::string partial_;              // text after the last line break
-  std::deque<std::string> pending_;  // complete lines not yet executed
+  ui::CommandLines lines_;                      // the input cut into lines
+  std::deque<ui::CommandLines::Line> pending_;  // complete lines not yet executed
   bool eof_ = false;
   bool busy_ = false;
   bool finishing_ = false;

@@ -1,6 +1,7 @@
 #include "ui/Automation.h"
 
 #include <charconv>
+#include <cstring>
 #include <functional>
 #include <map>
 
@@ -49,9 +50,71 @@ void ScriptedDialogs::ShowMessage(const std::string& text) {
   boxes_.push_back(text);
 }
 
+// ---- Command lines ---------------------------------------------------------
+
+void CommandLines::Feed(std::string_view bytes, std::deque<Line>& out) {
+  while (!bytes.empty()) {
+    const void* found = std::memchr(bytes.data(), '\n', bytes.size());
+    const size_t end = found == nullptr ? bytes.size() : static_cast<const char*>(found) - bytes.data();
+    const std::string_view piece = bytes.substr(0, end);
+    if (!discarding_) {
+      if (partial_.size() + piece.size() > kMaxLine) {
+        // Reported once, now; what is left of the line is dropped.
+        out.push_back(Line{std::string(), true});
+        std::string().swap(partial_);
+        discarding_ = true;
+      } else {
+        partial_.append(piece);
+      }
+    }
+    if (found == nullptr) return;
+    if (!discarding_) out.push_back(Line{std::move(partial_), false});
+    partial_.clear();
+    discarding_ = false;
+    bytes.remove_prefix(end + 1);
+  }
+}
+
+void CommandLines::Finish(std::deque<Line>& out) {
+  if (!discarding_ && !partial_.empty()) out.push_back(Line{std::move(partial_), false});
+  partial_.clear();
+  discarding_ = false;
+}
+
+std::string CommandLines::TooLongAnswer() {
+  return "error: line longer than " + std::to_string(kMaxLine) + " bytes, ignored";
+}
+
 // ---- Command interpreter ---------------------------------------------------
 
 namespace {
+
+constexpr const char* kBlanks = " \t";
+
+// A word of the command as an answer repeats it: control characters are
+// written as escapes, so they cannot act on the terminal or break the line.
+std::string Echo(const std::string& word) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(word.size());
+  for (char ch : word) {
+    const auto byte = static_cast<unsigned char>(ch);
+    if (ch == '\n') {
+      out += "\\n";
+    } else if (ch == '\r') {
+      out += "\\r";
+    } else if (ch == '\t') {
+      out += "\\t";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      out += "\\x";
+      out.push_back(kHex[byte >> 4]);
+      out.push_back(kHex[byte & 0xF]);
+    } else {
+      out.push_back(ch);
+    }
+  }
+  return out;
+}
 
 std::string Escape(const std::string& value) {
   std::string out;
@@ -87,18 +150,19 @@ std::string Unquote(const std::string& value) {
 }
 
 // Splits off the first word; `rest` is what follows the blanks after it.
+// Blanks are spaces and tabs.
 std::string NextWord(std::string& rest) {
-  size_t start = rest.find_first_not_of(' ');
+  size_t start = rest.find_first_not_of(kBlanks);
   if (start == std::string::npos) {
     rest.clear();
     return {};
   }
-  size_t end = rest.find(' ', start);
+  size_t end = rest.find_first_of(kBlanks, start);
   std::string word = rest.substr(start, end == std::string::npos ? std::string::npos : end - start);
   if (end == std::string::npos) {
     rest.clear();
   } else {
-    size_t next = rest.find_first_not_of(' ', end);
+    size_t next = rest.find_first_not_of(kBlanks, end);
     rest = next == std::string::npos ? std::string() : rest.substr(next);
   }
   return word;
@@ -180,10 +244,16 @@ Automation::Automation(app::MainWindow& window, platform::IEventLoop& loop, Scri
 
 std::string Automation::Execute(const std::string& line) {
   std::string rest = line;
-  while (!rest.empty() && (rest.back() == '\r' || rest.back() == '\n' || rest.back() == ' ')) rest.pop_back();
+  while (!rest.empty() &&
+         (rest.back() == '\r' || rest.back() == '\n' || rest.back() == ' ' || rest.back() == '\t'))
+    rest.pop_back();
   const std::string verb = NextWord(rest);
   if (verb.empty()) return Error("empty command");
   if (finished_) return Error("the window is closed");
+  // Words after a command that takes none are a mistake, not something to
+  // ignore: "quit now" must not close the window.
+  if ((verb == "page" || verb == "boxes" || verb == "clipboard" || verb == "quit") && !rest.empty())
+    return Error(verb + " takes no arguments, got \"" + Echo(rest) + "\"");
   ControlModel& model = window_.controls;
 
   // Commands that name a control look it up first.
@@ -191,7 +261,7 @@ std::string Automation::Execute(const std::string& line) {
     const std::string name = NextWord(rest);
     if (name.empty()) return Error("missing control name");
     Control* c = model.Find(name);
-    if (c == nullptr) return Error("unknown control " + name);
+    if (c == nullptr) return Error("unknown control " + Echo(name));
     return action(*c);
   };
   auto user_action = [&](bool delivered, const Control& c) -> std::string {
@@ -206,7 +276,7 @@ std::string Automation::Execute(const std::string& line) {
     return with_control([&](Control& c) {
       const std::string prop = NextWord(rest);
       auto value = PropertyText(c, prop);
-      if (!value) return Error("unknown property " + prop);
+      if (!value) return Error("unknown property " + Echo(prop));
       return Ok(*value);
     });
   }
@@ -319,28 +389,28 @@ std::string Automation::Execute(const std::string& line) {
   if (verb == "until") {
     const std::string name = NextWord(rest);
     const std::string prop = NextWord(rest);
-    const size_t last_blank = rest.find_last_of(' ');
+    const size_t last_blank = rest.find_last_of(kBlanks);
     if (name.empty() || prop.empty() || last_blank == std::string::npos) {
       return Error("expected NAME PROPERTY VALUE TIMEOUT_MS");
     }
     int timeout = 0;
     if (!ParseInt(rest.substr(last_blank + 1), timeout) || timeout < 0) return Error("expected TIMEOUT_MS");
     std::string expected = rest.substr(0, last_blank);
-    while (!expected.empty() && expected.back() == ' ') expected.pop_back();
+    while (!expected.empty() && (expected.back() == ' ' || expected.back() == '\t')) expected.pop_back();
     expected = Unquote(expected);
     Control* c = model.Find(name);
-    if (c == nullptr) return Error("unknown control " + name);
-    if (!PropertyText(*c, prop)) return Error("unknown property " + prop);
+    if (c == nullptr) return Error("unknown control " + Echo(name));
+    if (!PropertyText(*c, prop)) return Error("unknown property " + Echo(prop));
     auto seen = [&] { return Escape(PropertyText(*model.Find(name), prop).value_or("")); };
     if (loop_.RunUntil([&] { return seen() == expected; }, timeout)) return "ok";
-    return Error("timeout, " + prop + " is \"" + seen() + "\"");
+    return Error("timeout, " + Echo(prop) + " is \"" + seen() + "\"");
   }
   if (verb == "quit") {
     window_.FormClose();
     finished_ = true;
     return "ok";
   }
-  return Error("unknown command " + verb);
+  return Error("unknown command " + Echo(verb));
 }
 
 }  // namespace rlv::ui

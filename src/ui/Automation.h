@@ -1,8 +1,10 @@
 #pragma once
 
+#include <cstddef>
 #include <deque>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/Dialogs.h"
@@ -44,6 +46,34 @@ class ScriptedDialogs : public platform::IDialogs, public platform::IClipboard {
   std::deque<bool> confirm_answers_;
   std::vector<std::string> boxes_;
   std::string clipboard_;
+};
+
+// Cuts the automation input into command lines as it arrives. Each piece of
+// input is searched for line breaks once; a line longer than kMaxLine is not
+// kept: it becomes one "too long" entry, and the rest of it up to its line
+// break is dropped as it arrives.
+class CommandLines {
+ public:
+  static constexpr size_t kMaxLine = size_t{1} << 20;
+
+  struct Line {
+    std::string text;  // without the line break
+    bool too_long = false;
+  };
+
+  // Adds received bytes; the lines they complete are appended to `out`.
+  void Feed(std::string_view bytes, std::deque<Line>& out);
+  // The end of input: an unfinished last line is appended to `out`.
+  void Finish(std::deque<Line>& out);
+  // Bytes held of the unfinished line.
+  size_t Held() const { return partial_.size(); }
+
+  // The answer to a line that was too long.
+  static std::string TooLongAnswer();
+
+ private:
+  std::string partial_;      // the unfinished line so far
+  bool discarding_ = false;  // inside a line already reported as too long
 };
 
 // The headless automation mode: one command line in, one answer line out
