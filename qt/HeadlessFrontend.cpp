@@ -32,7 +32,7 @@ bool IsBlank(std::string_view line) {
 std::mutex g_reader_mutex;
 HeadlessFrontend* g_reader_target = nullptr;
 #else
-// SIGINT and SIGTERM close the window as "quit" would, through a pipe watched by
+// SIGINT, SIGTERM and SIGHUP close the window as "quit" would, through a pipe watched by
 // the event loop.
 int g_signal_pipe[2] = {-1, -1};
 
@@ -216,6 +216,7 @@ void HeadlessFrontend::StartInput() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);  // the terminal was closed
     auto* signal_notifier = new QSocketNotifier(g_signal_pipe[0], QSocketNotifier::Read, &context_);
     QObject::connect(signal_notifier, &QSocketNotifier::activated, &context_, [this] {
       char bytes[16];

@@ -145,7 +145,7 @@ QStringList Arguments(int argc, char** argv) {
 }
 
 #ifndef _WIN32
-// SIGINT and SIGTERM close the window as its close button would.
+// SIGINT, SIGTERM and SIGHUP close the window as its close button would.
 int g_window_signal_pipe[2] = {-1, -1};
 
 void OnWindowSignal(int) {
@@ -164,6 +164,7 @@ void CloseWindowOnSignals(QObject* context) {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);  // the terminal was closed
   auto* notifier = new QSocketNotifier(g_window_signal_pipe[0], QSocketNotifier::Read, context);
   QObject::connect(notifier, &QSocketNotifier::activated, context, [] {
     char bytes[16];
