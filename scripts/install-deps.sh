@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-serialport-dev libudev-dev
   qt6-svg-dev fonts-dejavu-core
+  dpkg-dev desktop-file-utils
 )
 
 missing=()
