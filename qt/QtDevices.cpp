@@ -119,7 +119,8 @@ const std::vector<QtDevices::Listed>& QtDevices::SystemPorts() {
     port.usb = info.hasVendorIdentifier() || port.short_name.rfind("ttyACM", 0) == 0 ||
                port.short_name.rfind("ttyUSB", 0) == 0;
     if (port.usb) port.device.friendly_name = UsbFriendlyNameFromSysfs(port.short_name);
-    if (port.device.friendly_name.empty()) port.device.friendly_name = Trimmed(info.description().toStdString());
+    if (port.device.friendly_name.empty())
+      port.device.friendly_name = Trimmed(info.description().toStdString());
     if (port.device.friendly_name.empty()) port.device.friendly_name = port.short_name;
 #endif
     cache_.push_back(std::move(port));

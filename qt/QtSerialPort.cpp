@@ -87,7 +87,7 @@ int PrepareDevice(const std::string& path, OpenError& error) {
     ::close(fd);
     return -1;
   }
-  termios settings {};
+  termios settings{};
   if (tcgetattr(fd, &settings) == 0 && (settings.c_cflag & HUPCL) != 0) {
     settings.c_cflag &= ~static_cast<tcflag_t>(HUPCL);
     tcsetattr(fd, TCSANOW, &settings);
@@ -105,7 +105,8 @@ OpenError FromQt(const QSerialPort& port) {
       break;
     case QSerialPort::PermissionError:
     case QSerialPort::OpenError:
-      // Our own open succeeded: another program holds the port or its lock.
+      // On Linux our own open succeeded, so another program holds the port or
+      // its lock; on Windows a port in use reports the same errors.
       out.kind = OpenErrorKind::Busy;
       break;
     default:
@@ -124,7 +125,8 @@ std::string Describe(const OpenError& error) {
     case OpenErrorKind::NotATerminal:
       return "not a serial port or terminal (" + error.text + ")";
     case OpenErrorKind::PermissionDenied:
-      return "permission denied" + (error.group.empty() ? std::string() : " (the device belongs to the group " + error.group + ")");
+      return "permission denied" +
+             (error.group.empty() ? std::string() : " (the device belongs to the group " + error.group + ")");
     case OpenErrorKind::Busy:
       return "busy, held by another program (" + error.text + ")";
     case OpenErrorKind::Other:

@@ -32,7 +32,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: rlvexa-configurator [--headless] [--demo] [--dir DIR] [--tracker-port PATH] [--help] [--version]\n"
+    "usage: rlvexa-configurator [--headless] [--demo] [--dir DIR] [--tracker-port PATH] [--help] "
+    "[--version]\n"
     "  --headless           automation mode: commands on standard input, one answer line\n"
     "                       per command on standard output (also the mode without a display)\n"
     "  --demo               a simulated tracker behind the virtual serial port \"DEMO\"\n"
@@ -259,7 +260,8 @@ int main(int argc, char** argv) {
   }
   options.data_dir = QDir::toNativeSeparators(folder).toStdString();
   options.program_dir =
-      QDir::toNativeSeparators(shipped.isEmpty() ? QCoreApplication::applicationDirPath() : shipped).toStdString();
+      QDir::toNativeSeparators(shipped.isEmpty() ? QCoreApplication::applicationDirPath() : shipped)
+          .toStdString();
 
   rlv::qtp::QtPlatform platform(options.demo, options.tracker_port);
   if (window_mode) {

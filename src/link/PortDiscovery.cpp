@@ -1,8 +1,8 @@
 #include "link/PortDiscovery.h"
 
-#include "app/MainWindow.h"
-
 #include <initializer_list>
+
+#include "app/MainWindow.h"
 
 namespace rlv::link {
 
@@ -203,16 +203,17 @@ void PortDiscovery::ReportOpenFailure(const std::string& port, const platform::O
   if (error.kind == OpenErrorKind::PermissionDenied) {
     trouble_ = Trouble::AccessDenied;
     const std::string group = error.group.empty() ? std::string(kDefaultDeviceGroup) : error.group;
-    HintOnce("denied " + port,
-             Substitute(w_.messages.GetStringOr(
-                            "PortAccess", "Denied",
-                            "Нет доступа к порту %s. Установите правило udev из комплекта конфигуратора "
-                            "(60-rlvexa.rules) или добавьте себя в группу %s (sudo usermod -aG %s $USER), "
-                            "затем переподключите трекер или войдите в систему заново.//\\ No permission to "
-                            "open %s. Install the udev rule that comes with the configurator (60-rlvexa.rules) "
-                            "or join the group %s (sudo usermod -aG %s $USER), then replug the tracker or log "
-                            "in again."),
-                        {port, group, group}));
+    HintOnce(
+        "denied " + port,
+        Substitute(w_.messages.GetStringOr(
+                       "PortAccess", "Denied",
+                       "Нет доступа к порту %s. Установите правило udev из комплекта конфигуратора "
+                       "(60-rlvexa.rules) или добавьте себя в группу %s (sudo usermod -aG %s $USER), "
+                       "затем переподключите трекер или войдите в систему заново.//\\ No permission to "
+                       "open %s. Install the udev rule that comes with the configurator (60-rlvexa.rules) "
+                       "or join the group %s (sudo usermod -aG %s $USER), then replug the tracker or log "
+                       "in again."),
+                   {port, group, group}));
   } else if (modem_manager) {
     if (trouble_ != Trouble::AccessDenied) trouble_ = Trouble::PortHeld;
     HintOnce("held " + port, ModemManagerHint(port));

@@ -136,7 +136,7 @@ class FakeDevices : public platform::IDevices {
   std::vector<platform::UsbSerialDevice> devices;
   std::vector<std::string> ports;
   std::vector<std::string> named;  // the ports the user named
-  bool modem_manager = false;       // a modem manager runs
+  bool modem_manager = false;      // a modem manager runs
 
   std::vector<platform::UsbSerialDevice> EnumerateSerialDevices() override { return devices; }
   std::vector<std::string> PortNames() override { return ports; }

@@ -17,7 +17,8 @@ using Trouble = link::PortDiscovery::Trouble;
 const std::string kTracker = World::kTrackerPort;
 
 struct Headless : World {
-  explicit Headless(sim::SimConfig config = {}) : World(std::move(config)), automation(w(), env.clock, env.dialogs) {}
+  explicit Headless(sim::SimConfig config = {})
+      : World(std::move(config)), automation(w(), env.clock, env.dialogs) {}
   std::string Run(const std::string& line) { return automation.Execute(line); }
   ui::Automation automation;
 };
@@ -27,9 +28,9 @@ TEST(PortAccess, PermissionDeniedNamesTheFixOnTheStatusLineAndOnceOnThePanel) {
   h.env.serial.RefuseOpen(kTracker, {OpenErrorKind::PermissionDenied, "Permission denied", "plugdev"});
   h.Start();
   EXPECT_EQ(h.Run("wait 1000"), "ok");
-  EXPECT_EQ(h.Run("get ComPortDeviceCaption"),
-            "ok " + kTracker +
-                ": Not connected (permission denied: install the udev rule or join the group plugdev, then replug)");
+  EXPECT_EQ(h.Run("get ComPortDeviceCaption"), "ok " + kTracker +
+                                                   ": Not connected (permission denied: install the udev "
+                                                   "rule or join the group plugdev, then replug)");
   EXPECT_EQ(h.w().discovery.CurrentTrouble(), Trouble::AccessDenied);
   ASSERT_EQ(h.shown.size(), 1u);
   EXPECT_NE(h.shown[0].find("Нет доступа к порту " + kTracker), std::string::npos) << h.shown[0];
@@ -123,7 +124,8 @@ TEST(PortAccess, EveryOpenFailureSaysWhy) {
   using link::PortDiscovery;
   EXPECT_EQ(PortDiscovery::OpenErrorReason({}, false), "");
   EXPECT_EQ(PortDiscovery::OpenErrorReason({OpenErrorKind::NotFound, "x", ""}, false), "no such device");
-  EXPECT_EQ(PortDiscovery::OpenErrorReason({OpenErrorKind::NotATerminal, "x", ""}, false), "not a serial port");
+  EXPECT_EQ(PortDiscovery::OpenErrorReason({OpenErrorKind::NotATerminal, "x", ""}, false),
+            "not a serial port");
   EXPECT_EQ(PortDiscovery::OpenErrorReason({OpenErrorKind::Other, "Input/output error", ""}, false),
             "Input/output error");
   EXPECT_EQ(PortDiscovery::OpenErrorReason({OpenErrorKind::Other, "", ""}, false), "cannot open");
@@ -135,7 +137,8 @@ TEST(PortAccess, EveryOpenFailureSaysWhy) {
   world.env.clock.Advance(1000);  // COM1 of the settings: missing
   EXPECT_EQ(world.w().controls["ComPortDeviceCaption"].Text(), "COM1: Not connected (no such device)");
   world.env.clock.Advance(1000);  // then the first listed port
-  EXPECT_EQ(world.w().controls["ComPortDeviceCaption"].Text(), "/dev/ttyS0: Not connected (not a serial port)");
+  EXPECT_EQ(world.w().controls["ComPortDeviceCaption"].Text(),
+            "/dev/ttyS0: Not connected (not a serial port)");
   EXPECT_TRUE(world.shown.empty());
   EXPECT_EQ(world.w().discovery.CurrentTrouble(), Trouble::None);
 }

@@ -19,9 +19,8 @@
 #include <utility>
 #include <vector>
 
-#include "Version.h"
-
 #include "TrackerSim.h"
+#include "Version.h"
 
 namespace {
 
