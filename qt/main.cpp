@@ -266,6 +266,8 @@ int main(int argc, char** argv) {
   rlv::qtp::QtPlatform platform(options.demo, options.tracker_port);
   if (window_mode) {
     QGuiApplication::setApplicationDisplayName("RLvexa");
+    // The desktop entry the window belongs to (its icon on Wayland).
+    QGuiApplication::setDesktopFileName("rlvexa-configurator");
     // The platform's dialogs speak the system's language where Qt has it.
     auto* translator = new QTranslator(app.get());
     if (translator->load(QLocale(), "qtbase", "_", QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {

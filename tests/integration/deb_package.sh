@@ -34,4 +34,20 @@ done
 dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -qx './postinst' || fail "the package has no postinst"
 dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./postinst | grep -q 'udevadm control --reload-rules' ||
   fail "postinst does not reload the udev rules"
+
+# The package's own files run: unpacked into a root of their own, the
+# configurator reaches the demo tracker and reads the shipped language file.
+dpkg-deb -x "$deb" "$WORK/root" || fail "dpkg-deb -x failed"
+mkdir -p "$WORK/home"
+answers=$(printf '%s\n' 'until ComPortDeviceCaption text DEMO: RL20Vexa 5000' 'prop RzCheckTree1 nodes' 'quit' |
+  timeout 30 env HOME="$WORK/home" XDG_DATA_HOME="$WORK/home/data" \
+    "$WORK/root/usr/bin/rlvexa-configurator" --headless --demo 2>"$WORK/app.err") ||
+  fail "the packaged configurator failed: $(cat "$WORK/app.err")"
+mapfile -t lines <<<"$answers"
+[ "${lines[0]:-}" = "ok" ] || fail "the packaged configurator did not reach the demo tracker: ${lines[0]:-}"
+case "${lines[1]:-}" in
+  "ok "?*) ;;
+  *) fail "the packaged configurator did not read its language file: ${lines[1]:-}" ;;
+esac
+[ -f "$WORK/home/data/rlvexa-configurator/config.ini" ] || fail "no config.ini in the user's data folder"
 echo "ok: $(basename "$deb")"
