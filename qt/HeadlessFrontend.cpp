@@ -70,6 +70,12 @@ int HeadlessFrontend::Run() {
   // The end of input and "quit" have closed the window; a signal may not have.
   if (!window_->Closed()) window_->FormClose();
   window_->FormDestroy();
+  // A run that never reached a tracker because a port could not be opened for
+  // lack of permission ends with its own status, for scripts.
+  if (window_->discovery.CurrentTrouble() == link::PortDiscovery::Trouble::AccessDenied) {
+    std::fprintf(stderr, "no tracker reached: a serial port could not be opened for lack of permission\n");
+    return kExitAccessDenied;
+  }
   return 0;
 }
 

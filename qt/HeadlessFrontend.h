@@ -27,8 +27,13 @@ class HeadlessFrontend {
   HeadlessFrontend(const HeadlessFrontend&) = delete;
   HeadlessFrontend& operator=(const HeadlessFrontend&) = delete;
 
+  // The exit status of a run that ended without a tracker because a port could
+  // not be opened for lack of permission.
+  static constexpr int kExitAccessDenied = 3;
+
   // Creates and shows the main window, answers commands until "quit" or the end
-  // of input, destroys the window. Needs a QCoreApplication; returns the exit code.
+  // of input, destroys the window. Needs a QCoreApplication; returns the exit
+  // code: 0, or kExitAccessDenied.
   int Run();
 
  private:

@@ -71,6 +71,17 @@ std::string UsbFriendlyNameFromSysfs(const std::string& tty_name, const std::str
   }
   return {};
 }
+
+bool ModemManagerInProcessTable(const std::string& proc_root) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  for (fs::directory_iterator it(proc_root, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string pid = it->path().filename().string();
+    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    if (ReadSysfsString(it->path() / "comm") == "ModemManager") return true;
+  }
+  return false;
+}
 #endif
 
 QtDevices::QtDevices(std::vector<platform::UsbSerialDevice> extra) : extra_(std::move(extra)) {
@@ -88,20 +99,50 @@ std::string QtDevices::TrackerFriendlyName(const std::string& label) {
   return "STMicroelectronics Virtual COM Port (" + label + ")";
 }
 
+const std::vector<QtDevices::Listed>& QtDevices::SystemPorts() {
+#ifndef _WIN32
+  // Listing walks the udev database and sysfs: done again only when the
+  // monitor saw a tty come or go, or when no monitor runs.
+  if (cache_valid_ && monitor_ != nullptr) return cache_;
+#endif
+  cache_.clear();
+  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+    Listed port;
+    port.device.port_name = PortNameOf(info);
+    if (port.device.port_name.empty()) continue;
+    port.short_name = info.portName().toStdString();
+    if (info.hasVendorIdentifier()) port.device.vendor_id = info.vendorIdentifier();
+#ifdef _WIN32
+    port.usb = true;  // every COM port the system lists is offered
+    port.device.friendly_name = info.description().toStdString() + " (" + port.short_name + ")";
+#else
+    port.usb = info.hasVendorIdentifier() || port.short_name.rfind("ttyACM", 0) == 0 ||
+               port.short_name.rfind("ttyUSB", 0) == 0;
+    if (port.usb) port.device.friendly_name = UsbFriendlyNameFromSysfs(port.short_name);
+    if (port.device.friendly_name.empty())
+      port.device.friendly_name = Trimmed(info.description().toStdString());
+    if (port.device.friendly_name.empty()) port.device.friendly_name = port.short_name;
+#endif
+    cache_.push_back(std::move(port));
+  }
+  cache_valid_ = true;
+  return cache_;
+}
+
+bool QtDevices::Named(const Listed& port) const {
+  return std::any_of(named_.begin(), named_.end(), [&](const std::string& name) {
+    return name == port.device.port_name || name == port.short_name;
+  });
+}
+
+void QtDevices::NamePort(const std::string& name) {
+  if (!name.empty() && std::find(named_.begin(), named_.end(), name) == named_.end()) named_.push_back(name);
+}
+
 std::vector<platform::UsbSerialDevice> QtDevices::EnumerateSerialDevices() {
   std::vector<platform::UsbSerialDevice> devices;
-  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-    platform::UsbSerialDevice device;
-    device.port_name = PortNameOf(info);
-    if (device.port_name.empty()) continue;
-#ifdef _WIN32
-    device.friendly_name = info.description().toStdString() + " (" + info.portName().toStdString() + ")";
-#else
-    device.friendly_name = UsbFriendlyNameFromSysfs(info.portName().toStdString());
-    if (device.friendly_name.empty()) device.friendly_name = Trimmed(info.description().toStdString());
-    if (device.friendly_name.empty()) device.friendly_name = info.portName().toStdString();
-#endif
-    devices.push_back(std::move(device));
+  for (const Listed& port : SystemPorts()) {
+    if (port.usb) devices.push_back(port.device);
   }
   for (const auto& device : extra_) {
     // A declared port that the system lists too appears once, as declared.
@@ -113,15 +154,23 @@ std::vector<platform::UsbSerialDevice> QtDevices::EnumerateSerialDevices() {
 
 std::vector<std::string> QtDevices::PortNames() {
   std::vector<std::string> names;
-  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
-    std::string name = PortNameOf(info);
-    if (!name.empty()) names.push_back(std::move(name));
+  for (const Listed& port : SystemPorts()) {
+    // The legacy on-board ports every PC lists are probed only when named.
+    if (port.usb || Named(port)) names.push_back(port.device.port_name);
   }
   for (const auto& device : extra_) {
     if (std::find(names.begin(), names.end(), device.port_name) == names.end())
       names.push_back(device.port_name);
   }
   return names;
+}
+
+bool QtDevices::ModemManagerRunning() {
+#ifdef _WIN32
+  return false;
+#else
+  return ModemManagerInProcessTable();
+#endif
 }
 
 void QtDevices::Notify(platform::DeviceEvent event) {
@@ -162,6 +211,7 @@ void QtDevices::Poll() {
 
 bool QtDevices::StartNotifications() {
   if (monitor_ != nullptr) return true;
+  cache_valid_ = false;
   udev_ = udev_new();
   if (udev_ == nullptr) {
     std::fprintf(stderr, "device notifications unavailable: udev_new failed\n");
@@ -213,8 +263,10 @@ void QtDevices::OnMonitorReadable() {
     platform::DeviceEvent event = platform::DeviceEvent::Other;
     if (action == "add") {
       event = platform::DeviceEvent::Arrival;
+      cache_valid_ = false;
     } else if (action == "remove") {
       event = platform::DeviceEvent::RemoveComplete;
+      cache_valid_ = false;
     }
     // The handler may stop the notifications.
     Notify(event);

@@ -2,9 +2,12 @@
 
 // Serial device enumeration and hot-plug notification for the Qt platform.
 //
-// Linux: every port QSerialPortInfo lists, named by its device path; the
+// Linux: the ports QSerialPortInfo lists that a USB device backs (ttyACM,
+// ttyUSB), named by their device path, and the ports the user named; the
 // friendly name comes from the USB device's manufacturer and product strings in
-// sysfs. Hot-plug comes from a udev monitor on the "tty" subsystem.
+// sysfs. Hot-plug comes from a udev monitor on the "tty" subsystem, which also
+// tells when the cached port list is stale: while it runs, the system's ports
+// are listed only after a tty came or went.
 // Windows: friendly name "description (COMn)"; hot-plug by polling the port
 // list every second.
 
@@ -33,6 +36,8 @@ class QtDevices : public platform::IDevices {
 
   std::vector<platform::UsbSerialDevice> EnumerateSerialDevices() override;
   std::vector<std::string> PortNames() override;
+  void NamePort(const std::string& name) override;
+  bool ModemManagerRunning() override;
   void SetChangeHandler(std::function<void(platform::DeviceEvent)> handler) override {
     handler_ = std::move(handler);
   }
@@ -43,6 +48,16 @@ class QtDevices : public platform::IDevices {
   static std::string TrackerFriendlyName(const std::string& label);
 
  private:
+  // One port of the system's list.
+  struct Listed {
+    platform::UsbSerialDevice device;
+    std::string short_name;  // "ttyACM0", "COM3"
+    bool usb = false;        // a USB device backs it
+  };
+  // The system's ports: the cached list while the device monitor keeps it
+  // current, else a fresh one.
+  const std::vector<Listed>& SystemPorts();
+  bool Named(const Listed& port) const;
   void Notify(platform::DeviceEvent event);
 #ifdef _WIN32
   void Poll();
@@ -55,6 +70,9 @@ class QtDevices : public platform::IDevices {
   QSocketNotifier* notifier_ = nullptr;  // child of context_
 #endif
   QObject context_;
+  std::vector<Listed> cache_;
+  bool cache_valid_ = false;
+  std::vector<std::string> named_;
   std::vector<platform::UsbSerialDevice> extra_;
   std::function<void(platform::DeviceEvent)> handler_;
 };
@@ -64,6 +82,10 @@ class QtDevices : public platform::IDevices {
 // read from sysfs below `sys_root` (normally "/sys"); empty when the tty is not
 // a USB device or the strings are missing.
 std::string UsbFriendlyNameFromSysfs(const std::string& tty_name, const std::string& sys_root = "/sys");
+
+// Whether a process named ModemManager runs, from the process table below
+// `proc_root` (normally "/proc").
+bool ModemManagerInProcessTable(const std::string& proc_root = "/proc");
 #endif
 
 }  // namespace rlv::qtp

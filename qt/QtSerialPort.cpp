@@ -8,7 +8,135 @@
 
 #include "TrackerSim.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#endif
+
 namespace rlv::qtp {
+
+namespace {
+
+using platform::OpenError;
+using platform::OpenErrorKind;
+
+#ifndef _WIN32
+// The name of the group that owns `path`; empty when unknown.
+std::string OwnerGroup(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return {};
+  const group* g = getgrgid(st.st_gid);
+  return g != nullptr && g->gr_name != nullptr ? std::string(g->gr_name) : std::string();
+}
+
+OpenError FromErrno(int error, const std::string& path) {
+  OpenError out;
+  out.text = std::strerror(error);
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENODEV:
+    case ENXIO:
+      out.kind = OpenErrorKind::NotFound;
+      break;
+    case EACCES:
+    case EPERM:
+      out.kind = OpenErrorKind::PermissionDenied;
+      out.group = OwnerGroup(path);
+      break;
+    case EBUSY:
+      out.kind = OpenErrorKind::Busy;
+      break;
+    case ENOTTY:
+      out.kind = OpenErrorKind::NotATerminal;
+      break;
+    default:
+      out.kind = OpenErrorKind::Other;
+      break;
+  }
+  return out;
+}
+
+// Opens the device first on a descriptor of our own, to learn exactly why an
+// open fails and to turn off the hang-up on close before QSerialPort saves the
+// settings it restores when it closes. Returns the descriptor (kept open until
+// QSerialPort has the device, so closing it is never the last close), or -1
+// with `error` set.
+int PrepareDevice(const std::string& path, OpenError& error) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) {
+    error = FromErrno(errno, path);
+    return -1;
+  }
+  if (!S_ISCHR(st.st_mode)) {
+    error = {OpenErrorKind::NotATerminal, "not a character device", ""};
+    return -1;
+  }
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    error = FromErrno(errno, path);
+    return -1;
+  }
+  if (!isatty(fd)) {
+    error = {OpenErrorKind::NotATerminal, "not a terminal", ""};
+    ::close(fd);
+    return -1;
+  }
+  termios settings{};
+  if (tcgetattr(fd, &settings) == 0 && (settings.c_cflag & HUPCL) != 0) {
+    settings.c_cflag &= ~static_cast<tcflag_t>(HUPCL);
+    tcsetattr(fd, TCSANOW, &settings);
+  }
+  return fd;
+}
+#endif
+
+OpenError FromQt(const QSerialPort& port) {
+  OpenError out;
+  out.text = port.errorString().toStdString();
+  switch (port.error()) {
+    case QSerialPort::DeviceNotFoundError:
+      out.kind = OpenErrorKind::NotFound;
+      break;
+    case QSerialPort::PermissionError:
+    case QSerialPort::OpenError:
+      // On Linux our own open succeeded, so another program holds the port or
+      // its lock; on Windows a port in use reports the same errors.
+      out.kind = OpenErrorKind::Busy;
+      break;
+    default:
+      out.kind = OpenErrorKind::Other;
+      break;
+  }
+  return out;
+}
+
+std::string Describe(const OpenError& error) {
+  switch (error.kind) {
+    case OpenErrorKind::None:
+      return {};
+    case OpenErrorKind::NotFound:
+      return "no such device (" + error.text + ")";
+    case OpenErrorKind::NotATerminal:
+      return "not a serial port or terminal (" + error.text + ")";
+    case OpenErrorKind::PermissionDenied:
+      return "permission denied" +
+             (error.group.empty() ? std::string() : " (the device belongs to the group " + error.group + ")");
+    case OpenErrorKind::Busy:
+      return "busy, held by another program (" + error.text + ")";
+    case OpenErrorKind::Other:
+      break;
+  }
+  return error.text;
+}
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // QtSerialPort
@@ -30,6 +158,26 @@ bool QtSerialPort::Open(const std::string& name) {
   name_ = name;
   failed_ = false;
   reported_ = 0;
+  open_error_ = {};
+  if (!OpenDevice(name)) {
+    TellOpenFailure();
+    return false;
+  }
+  // A later failure of this port is told again.
+  std::erase_if(told_, [&](const std::string& key) { return key.substr(key.find('|') + 1) == name; });
+  open_ = true;
+  return true;
+}
+
+bool QtSerialPort::OpenDevice(const std::string& name) {
+  if (name.empty()) {
+    open_error_ = {OpenErrorKind::NotFound, "no port name", ""};
+    return false;
+  }
+#ifndef _WIN32
+  const int own_fd = PrepareDevice(name, open_error_);
+  if (own_fd < 0) return false;
+#endif
   port_.setPortName(QString::fromStdString(name));
   port_.setBaudRate(QSerialPort::Baud9600);
   port_.setDataBits(QSerialPort::Data8);
@@ -41,17 +189,26 @@ bool QtSerialPort::Open(const std::string& name) {
   port_.setReadBufferSize(kReadBufferSize);
   opening_ = true;
   const bool ok = port_.open(QIODevice::ReadWrite);
+#ifdef _WIN32
   if (ok) {
-    // A pseudo-terminal has no modem lines: both calls fail with
-    // UnsupportedOperationError while the port stays usable.
     port_.setDataTerminalReady(false);
     port_.setRequestToSend(false);
   }
+#endif
   opening_ = false;
+  if (!ok) open_error_ = FromQt(port_);
   port_.clearError();
-  if (!ok) return false;
-  open_ = true;
-  return true;
+#ifndef _WIN32
+  ::close(own_fd);
+#endif
+  return ok;
+}
+
+void QtSerialPort::TellOpenFailure() {
+  // Told once for each port and reason: the search retries every second.
+  const std::string key = std::to_string(static_cast<int>(open_error_.kind)) + "|" + name_;
+  if (!told_.insert(key).second) return;
+  std::fprintf(stderr, "serial port %s cannot be opened: %s\n", name_.c_str(), Describe(open_error_).c_str());
 }
 
 bool QtSerialPort::SetBaudRate(int baud) {
@@ -161,6 +318,11 @@ void QtSerialPort::Fail(QSerialPort::SerialPortError error) {
 
 // ---------------------------------------------------------------------------
 // DemoSerialPort
+
+platform::OpenError DemoSerialPort::LastOpenError() const {
+  if (open_ || name_.empty() || name_ == kDemoPortName) return {};
+  return {OpenErrorKind::NotFound, "not the demo port", ""};
+}
 
 DemoSerialPort::DemoSerialPort() : sim_(std::make_unique<sim::TrackerSim>()) {
   sim_->SetOutput([this](const std::vector<uint8_t>& bytes) { OnSimOutput(bytes); });

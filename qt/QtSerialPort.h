@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,11 @@ inline constexpr const char* kDemoPortName = "DEMO";
 // pseudo-terminal went away, the device was unplugged) stops reading and marks
 // the port failed: IsOpen() stays true until Close(), but every Write() fails,
 // so the link notices and closes the port.
+//
+// Opening leaves DTR and RTS as the system set them and turns off the hang-up
+// on close, so probing a port once a second does not pulse the modem lines
+// (which resets many boards). A failed open is told on standard error once for
+// each port and reason.
 class QtSerialPort : public platform::ISerialPort {
  public:
   QtSerialPort();
@@ -35,6 +41,7 @@ class QtSerialPort : public platform::ISerialPort {
   bool Open(const std::string& name) override;
   bool IsOpen() const override { return open_; }
   std::string Name() const override { return name_; }
+  platform::OpenError LastOpenError() const override { return open_error_; }
   bool SetBaudRate(int baud) override;
   int Read(uint8_t* buffer, int max) override;
   bool ClearInput() override;
@@ -56,8 +63,12 @@ class QtSerialPort : public platform::ISerialPort {
   void OnReadyRead();
   void OnError(QSerialPort::SerialPortError error);
   void Fail(QSerialPort::SerialPortError error);
+  bool OpenDevice(const std::string& name);
+  void TellOpenFailure();
 
   QSerialPort port_;
+  platform::OpenError open_error_;
+  std::set<std::string> told_;  // "reason|port" of failures already on standard error
   QObject context_;  // context of deferred work; dropped with the port
   std::string name_;
   bool open_ = false;
@@ -78,6 +89,7 @@ class DemoSerialPort : public platform::ISerialPort {
   bool Open(const std::string& name) override;
   bool IsOpen() const override { return open_; }
   std::string Name() const override { return name_; }
+  platform::OpenError LastOpenError() const override;
   bool SetBaudRate(int baud) override;
   int Read(uint8_t* buffer, int max) override;
   bool ClearInput() override;
@@ -113,6 +125,7 @@ class SerialPortRouter : public platform::ISerialPort {
   bool Open(const std::string& name) override;
   bool IsOpen() const override { return active_->IsOpen(); }
   std::string Name() const override { return active_->Name(); }
+  platform::OpenError LastOpenError() const override { return active_->LastOpenError(); }
   bool SetBaudRate(int baud) override { return active_->SetBaudRate(baud); }
   int Read(uint8_t* buffer, int max) override { return active_->Read(buffer, max); }
   bool ClearInput() override { return active_->ClearInput(); }

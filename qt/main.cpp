@@ -17,6 +17,7 @@
 
 #include "HeadlessFrontend.h"
 #include "QtPlatform.h"
+#include "Version.h"
 #include "WindowFrontend.h"
 #include "app/Options.h"
 
@@ -31,20 +32,26 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: rlvexa-configurator [--headless] [--demo] [--dir DIR] [--tracker-port PATH] [--help]\n"
+    "usage: rlvexa-configurator [--headless] [--demo] [--dir DIR] [--tracker-port PATH] [--help] "
+    "[--version]\n"
     "  --headless           automation mode: commands on standard input, one answer line\n"
     "                       per command on standard output (also the mode without a display)\n"
     "  --demo               a simulated tracker behind the virtual serial port \"DEMO\"\n"
     "  --dir DIR            the folder of the settings, language file, logs and downloads\n"
-    "                       (default: the executable's folder when writable, else a\n"
-    "                       per-user data folder)\n"
+    "                       (default: installed, the user's data folder\n"
+    "                       $XDG_DATA_HOME/rlvexa-configurator; run from the build folder,\n"
+    "                       the executable's folder when writable, else that user folder)\n"
     "  --tracker-port PATH  one more serial port (for example a pseudo-terminal) that is\n"
     "                       present as the tracker's USB device\n"
-    "  --help               this text\n";
+    "  --help               this text\n"
+    "  --version            the version\n"
+    "Exit status: 0 done, 2 bad command line or no data folder, 3 (headless) the\n"
+    "tracker's port exists but could not be opened for lack of permission.\n";
 
 struct Parsed {
   rlv::app::Options options;
   bool help = false;
+  bool version = false;
   bool dir_given = false;
 };
 
@@ -74,6 +81,9 @@ std::optional<Parsed> ParseArguments(const QStringList& args) {
     if (arg == "--help" || arg == "-h") {
       if (!flag()) return std::nullopt;
       parsed.help = true;
+    } else if (arg == "--version") {
+      if (!flag()) return std::nullopt;
+      parsed.version = true;
     } else if (arg == "--headless") {
       if (!flag()) return std::nullopt;
       parsed.options.headless = true;
@@ -105,14 +115,32 @@ bool IsWritableFolder(const QString& path) {
   return info.isDir() && info.isWritable();
 }
 
+// The folder of the shipped data files of an installed program (the language
+// file); empty when the program runs from its build folder.
+QString InstalledDataFolder() {
+  const QDir bin(QCoreApplication::applicationDirPath());
+  if (QFileInfo::exists(bin.filePath(QStringLiteral("language.lng")))) return {};
+  const QString shared = QDir::cleanPath(bin.absoluteFilePath(QStringLiteral(RLVEXA_SHIPPED_FROM_BIN)));
+  if (!QFileInfo::exists(shared + QStringLiteral("/language.lng"))) return {};
+  return shared;
+}
+
+// The user's own data folder: $XDG_DATA_HOME/rlvexa-configurator.
+QString UserDataFolder() {
+  const QString home = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+  return home.isEmpty() ? QString() : home + QStringLiteral("/rlvexa-configurator");
+}
+
 // The folder that stands for "beside the executable"; empty when none can be made.
-QString DataFolder(const Parsed& parsed) {
+QString DataFolder(const Parsed& parsed, bool installed) {
   QString folder;
   if (parsed.dir_given) {
     folder = QString::fromStdString(parsed.options.data_dir);
+  } else if (installed) {
+    folder = UserDataFolder();
   } else {
     folder = QCoreApplication::applicationDirPath();
-    if (!IsWritableFolder(folder)) folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    if (!IsWritableFolder(folder)) folder = UserDataFolder();
   }
   if (folder.isEmpty() || !QDir().mkpath(folder)) return {};
   return QDir(folder).absolutePath();
@@ -205,6 +233,10 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return 0;
   }
+  if (parsed->version) {
+    std::printf("rlvexa-configurator %s\n", RLVEXA_VERSION);
+    return 0;
+  }
   const bool window_mode = !parsed->options.headless && DisplayAvailable();
   std::unique_ptr<QCoreApplication> app;
   if (window_mode) {
@@ -214,21 +246,29 @@ int main(int argc, char** argv) {
   }
   QCoreApplication::setApplicationName("rlvexa-configurator");
   QCoreApplication::setOrganizationName("Kelvane");
-  QCoreApplication::setApplicationVersion("1.0.0");
+  QCoreApplication::setApplicationVersion(RLVEXA_VERSION);
 
   rlv::app::Options options = parsed->options;
-  const QString folder = DataFolder(*parsed);
+  // Installed, the shipped files are read from the system data folder and the
+  // user's own files live in the user's data folder; from the build folder both
+  // are the executable's folder.
+  const QString shipped = InstalledDataFolder();
+  const QString folder = DataFolder(*parsed, !shipped.isEmpty());
   if (folder.isEmpty()) {
     std::fprintf(stderr, "rlvexa-configurator: cannot create the data folder %s\n",
                  parsed->dir_given ? options.data_dir.c_str() : "");
     return 2;
   }
   options.data_dir = QDir::toNativeSeparators(folder).toStdString();
-  options.program_dir = QDir::toNativeSeparators(QCoreApplication::applicationDirPath()).toStdString();
+  options.program_dir =
+      QDir::toNativeSeparators(shipped.isEmpty() ? QCoreApplication::applicationDirPath() : shipped)
+          .toStdString();
 
   rlv::qtp::QtPlatform platform(options.demo, options.tracker_port);
   if (window_mode) {
     QGuiApplication::setApplicationDisplayName("RLvexa");
+    // The desktop entry the window belongs to (its icon on Wayland).
+    QGuiApplication::setDesktopFileName("rlvexa-configurator");
     // The platform's dialogs speak the system's language where Qt has it.
     auto* translator = new QTranslator(app.get());
     if (translator->load(QLocale(), "qtbase", "_", QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {

@@ -77,6 +77,8 @@ void MainWindow::FormCreate() {
 void MainWindow::FormShow() {
   shell.PlaceOverlayPanels();
   settings.ReadFormSettings();
+  // The port of the settings is probed even when the system would leave it out.
+  plat.devices->NamePort(link.PortName);
   shell.LoadMenuImages();
   // Applying the language: the structure tree's nodes come from the language file.
   config.ReadStructParamFromIni();

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "Version.h"
 #include "app/Options.h"
 #include "config/Configuration.h"
 #include "config/Settings.h"
@@ -27,8 +28,8 @@ namespace rlv::app {
 // subsystem and the timers, and wires platform events to the subsystems.
 class MainWindow {
  public:
-  // The configurator's own version.
-  static constexpr const char* kVersionText = "1.0.0";
+  // The configurator's own version, set in the build.
+  static constexpr const char* kVersionText = RLVEXA_VERSION;
 
   MainWindow(platform::Platform& platform, Options options);
   ~MainWindow();

@@ -1,5 +1,7 @@
 #include "link/PortDiscovery.h"
 
+#include <initializer_list>
+
 #include "app/MainWindow.h"
 #include "link/PacketCodec.h"
 
@@ -7,26 +9,47 @@ namespace rlv::link {
 
 namespace {
 constexpr const char* kTrackerDeviceMark = "STMicro";
+constexpr uint16_t kTrackerUsbVendor = 0x0483;
+constexpr const char* kDefaultDeviceGroup = "dialout";
 constexpr int kUsbPollTicks = 50;
 constexpr int kTunnelPollTicks = 244;
 const char* const kTrackerMenuEntries[] = {"MImage4", "MImage6", "MImage7", "MImage8", "MImage9"};
+
+// Replaces each "%s" of `text` in turn with the next of `args`.
+std::string Substitute(std::string text, std::initializer_list<std::string> args) {
+  size_t at = 0;
+  for (const std::string& arg : args) {
+    at = text.find("%s", at);
+    if (at == std::string::npos) break;
+    text.replace(at, 2, arg);
+    at += arg.size();
+  }
+  return text;
+}
+
 }  // namespace
 
 bool PortDiscovery::FindUsbPort() {
   bool found = false;
   for (const auto& device : w_.plat.devices->EnumerateSerialDevices()) {
-    if (device.friendly_name.find(kTrackerDeviceMark) == std::string::npos) continue;
-    if (device.port_name.empty()) continue;
+    // The tracker presents the STMicro USB vendor; a device without a
+    // manufacturer string is known by the vendor alone.
+    const bool tracker = device.friendly_name.find(kTrackerDeviceMark) != std::string::npos ||
+                         device.vendor_id == kTrackerUsbVendor;
+    if (!tracker || device.port_name.empty()) continue;
     // When several trackers are present the last one enumerated wins.
     w_.link.PortName = device.port_name;
     found = true;
   }
+  tracker_port_ = found ? w_.link.PortName : std::string();
   return found;
 }
 
 void PortDiscovery::CheckDevicePresence() {
   w_.link.DevicePresent = FindUsbPort();
   if (w_.link.DevicePresent != last_presence_) {
+    // A replugged device earns its hints again.
+    hinted_.clear();
     if (w_.link.DevicePresent) {
       SetSearching(true);
     } else {
@@ -77,6 +100,8 @@ bool PortDiscovery::TypeConnectedDevice(uint8_t type) {
   LinkState& s = w_.link;
   SetSearching(false);
   if (type != 8) return false;
+  trouble_ = Trouble::None;
+  hinted_.clear();
   ButtonEnabled(true);
   if (s.RemoteTunnelOpen) {
     SetStatusLine(s.RemotePeerAddress + ": " + TypeDeviceToString(type));
@@ -150,6 +175,82 @@ void PortDiscovery::SetStatusLine(const std::string& text) {
   w_.controls["ComPortDeviceCaption"].SetText(text);
 }
 
+std::string PortDiscovery::OpenErrorReason(const platform::OpenError& error, bool modem_manager) {
+  using platform::OpenErrorKind;
+  switch (error.kind) {
+    case OpenErrorKind::None:
+      return {};
+    case OpenErrorKind::NotFound:
+      return "no such device";
+    case OpenErrorKind::NotATerminal:
+      return "not a serial port";
+    case OpenErrorKind::PermissionDenied:
+      return "permission denied: install the udev rule or join the group " +
+             (error.group.empty() ? std::string(kDefaultDeviceGroup) : error.group) + ", then replug";
+    case OpenErrorKind::Busy:
+      return modem_manager ? "busy: ModemManager may be holding it" : "busy: another program holds it";
+    case OpenErrorKind::Other:
+      break;
+  }
+  return error.text.empty() ? std::string("cannot open") : error.text;
+}
+
+void PortDiscovery::ReportOpenFailure(const std::string& port, const platform::OpenError& error) {
+  using platform::OpenErrorKind;
+  const bool busy = error.kind == OpenErrorKind::Busy;
+  const bool modem_manager = busy && w_.plat.devices->ModemManagerRunning();
+  const std::string reason = OpenErrorReason(error, modem_manager);
+  // The port search goes on; the line says why this port did not open.
+  if (!reason.empty()) SetStatusLine(port + ": Not connected (" + reason + ")");
+  if (error.kind == OpenErrorKind::PermissionDenied) {
+    trouble_ = Trouble::AccessDenied;
+    const std::string group = error.group.empty() ? std::string(kDefaultDeviceGroup) : error.group;
+    HintOnce(
+        "denied " + port,
+        Substitute(w_.messages.GetStringOr(
+                       "PortAccess", "Denied",
+                       "Нет доступа к порту %s. Установите правило udev из комплекта конфигуратора "
+                       "(60-rlvexa.rules) или добавьте себя в группу %s (sudo usermod -aG %s $USER), "
+                       "затем переподключите трекер или войдите в систему заново.//\\ No permission to "
+                       "open %s. Install the udev rule that comes with the configurator (60-rlvexa.rules) "
+                       "or join the group %s (sudo usermod -aG %s $USER), then replug the tracker or log "
+                       "in again."),
+                   {port, group, group}));
+  } else if (modem_manager) {
+    if (trouble_ != Trouble::AccessDenied) trouble_ = Trouble::PortHeld;
+    HintOnce("held " + port, ModemManagerHint(port));
+  }
+}
+
+void PortDiscovery::ReportSilentTracker(const std::string& port) {
+  // A tracker that does not answer its identify while ModemManager runs is
+  // most likely being probed with modem commands.
+  if (port.empty() || port != tracker_port_ || !w_.link.DevicePresent) return;
+  if (!w_.plat.devices->ModemManagerRunning()) return;
+  SetStatusLine(port + ": Not connected (no answer: ModemManager may be holding it)");
+  if (trouble_ != Trouble::AccessDenied) trouble_ = Trouble::PortHeld;
+  HintOnce("held " + port, ModemManagerHint(port));
+}
+
+std::string PortDiscovery::ModemManagerHint(const std::string& port) const {
+  return Substitute(
+      w_.messages.GetStringOr(
+          "PortAccess", "ModemManager",
+          "Порт %s, возможно, занят службой ModemManager: она опрашивает новые порты AT-командами. "
+          "Установите правило udev из комплекта конфигуратора (60-rlvexa.rules, оно задаёт "
+          "ID_MM_DEVICE_IGNORE) или остановите службу (sudo systemctl stop ModemManager), затем "
+          "переподключите трекер.//\\ ModemManager may be holding port %s: it probes every new port with "
+          "AT commands. Install the udev rule that comes with the configurator (60-rlvexa.rules, it sets "
+          "ID_MM_DEVICE_IGNORE) or stop the service (sudo systemctl stop ModemManager), then replug the "
+          "tracker."),
+      {port});
+}
+
+void PortDiscovery::HintOnce(const std::string& key, const std::string& text) {
+  if (!hinted_.insert(key).second) return;
+  w_.messages.MessageShow(text);
+}
+
 void PortDiscovery::SendPoll(uint8_t command, uint8_t kind) {
   w_.codec.SendPacket(command, &kind, 1);
 }
@@ -181,10 +282,12 @@ void PortDiscovery::LinkTick() {
 void PortDiscovery::DiscoveryTick() {
   LinkState& s = w_.link;
   if (s.IdentifyPending) {
+    const std::string silent = s.PortName;
     s.IdentifyPending = false;
     s.Connected = false;
     s.AutoReadConfig = false;
     SelectNextPort();
+    ReportSilentTracker(silent);
   }
   if (s.Searching) {
     SetStatusLine(s.PortName + ": Find device");
@@ -192,9 +295,12 @@ void PortDiscovery::DiscoveryTick() {
       w_.codec.SendPacket(0, nullptr, 0);
       s.IdentifyPending = true;
     } else {
+      const std::string failed = s.PortName;
+      const platform::OpenError error = w_.plat.serial->LastOpenError();
       s.AutoReadConfig = false;
       ClosePort();
       SelectNextPort();
+      ReportOpenFailure(failed, error);
     }
     s.FwQueryDone = false;
   }

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
+
+#include "platform/SerialPort.h"
 
 namespace rlv::app {
 class MainWindow;
@@ -13,6 +16,13 @@ namespace rlv::link {
 // connection alive with the status polls and tears it down when it is lost.
 class PortDiscovery {
  public:
+  // What keeps the search from reaching the tracker, as far as the link can tell.
+  enum class Trouble {
+    None,
+    AccessDenied,  // a port exists but the user may not open it
+    PortHeld,      // the tracker's port is busy or silent while a modem manager runs
+  };
+
   explicit PortDiscovery(app::MainWindow& w) : w_(w) {}
 
   bool FindUsbPort();
@@ -38,11 +48,25 @@ class PortDiscovery {
 
   void SetStatusLine(const std::string& text);
 
+  // The trouble seen since the last connection; None once a tracker answers.
+  Trouble CurrentTrouble() const { return trouble_; }
+  // The status-line reason of an open failure ("" when the port gave none).
+  static std::string OpenErrorReason(const platform::OpenError& error, bool modem_manager);
+
  private:
   void SendPoll(uint8_t command, uint8_t kind);
+  void ReportOpenFailure(const std::string& port, const platform::OpenError& error);
+  void ReportSilentTracker(const std::string& port);
+  std::string ModemManagerHint(const std::string& port) const;
+  // Shows `text` on the message panel once per `key` until a tracker connects
+  // or a device comes or goes.
+  void HintOnce(const std::string& key, const std::string& text);
 
   app::MainWindow& w_;
   bool last_presence_ = false;
+  std::string tracker_port_;  // the port of the tracker's USB device, when present
+  Trouble trouble_ = Trouble::None;
+  std::set<std::string> hinted_;
 };
 
 }  // namespace rlv::link

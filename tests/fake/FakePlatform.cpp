@@ -134,6 +134,14 @@ void FakeSerialPort::RemovePort(const std::string& name) {
   if (name_ == name) broken_ = true;
 }
 
+void FakeSerialPort::RefuseOpen(const std::string& name, platform::OpenError error) {
+  if (error.kind == platform::OpenErrorKind::None) {
+    refused_.erase(name);
+  } else {
+    refused_[name] = std::move(error);
+  }
+}
+
 void FakeSerialPort::Inject(const std::vector<uint8_t>& bytes) {
   if (!open_) return;
   rx_.insert(rx_.end(), bytes.begin(), bytes.end());
@@ -147,7 +155,15 @@ bool FakeSerialPort::Open(const std::string& name) {
   name_ = name;
   baud_ = 9600;
   broken_ = false;
-  if (ports_.count(name) == 0) return false;
+  open_error_ = {};
+  if (ports_.count(name) == 0) {
+    open_error_ = {platform::OpenErrorKind::NotFound, "No such file or directory", ""};
+    return false;
+  }
+  if (auto refused = refused_.find(name); refused != refused_.end()) {
+    open_error_ = refused->second;
+    return false;
+  }
   open_ = true;
   ++open_count_;
   return true;

@@ -88,6 +88,8 @@ class FakeSerialPort : public platform::ISerialPort {
   // Declares a port that can be opened; `sim` (optional) answers on it.
   void AddPort(const std::string& name, sim::TrackerSim* sim = nullptr);
   void RemovePort(const std::string& name);
+  // Makes an existing port refuse to open, as the system would (kind None: it opens again).
+  void RefuseOpen(const std::string& name, platform::OpenError error);
   // Simulated answers arrive this many milliseconds after the request.
   void SetLatency(int ms) { latency_ = ms; }
   // Makes every following write fail.
@@ -103,6 +105,7 @@ class FakeSerialPort : public platform::ISerialPort {
   bool Open(const std::string& name) override;
   bool IsOpen() const override { return open_; }
   std::string Name() const override { return name_; }
+  platform::OpenError LastOpenError() const override { return open_error_; }
   bool SetBaudRate(int baud) override;
   int Read(uint8_t* buffer, int max) override;
   bool ClearInput() override;
@@ -113,6 +116,8 @@ class FakeSerialPort : public platform::ISerialPort {
  private:
   FakeClock& clock_;
   std::map<std::string, sim::TrackerSim*> ports_;
+  std::map<std::string, platform::OpenError> refused_;
+  platform::OpenError open_error_;
   std::string name_;
   bool open_ = false;
   int baud_ = 9600;
@@ -130,9 +135,13 @@ class FakeDevices : public platform::IDevices {
  public:
   std::vector<platform::UsbSerialDevice> devices;
   std::vector<std::string> ports;
+  std::vector<std::string> named;  // the ports the user named
+  bool modem_manager = false;      // a modem manager runs
 
   std::vector<platform::UsbSerialDevice> EnumerateSerialDevices() override { return devices; }
   std::vector<std::string> PortNames() override { return ports; }
+  void NamePort(const std::string& name) override { named.push_back(name); }
+  bool ModemManagerRunning() override { return modem_manager; }
   void SetChangeHandler(std::function<void(platform::DeviceEvent)> handler) override {
     handler_ = std::move(handler);
   }

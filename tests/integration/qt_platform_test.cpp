@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/resource.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QSerialPortInfo>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdlib>
@@ -348,6 +350,83 @@ TEST(QtHotKeys, RecordsRegistrations) {
   keys.Unregister(126);
   keys.Trigger(126);
   EXPECT_EQ(pressed, std::vector<int>{126});
+}
+
+TEST(QtSerialPort, SaysWhyAnOpenFailed) {
+  using rlv::platform::OpenErrorKind;
+  QtSerialPort port;
+  EXPECT_EQ(port.LastOpenError().kind, OpenErrorKind::None);
+  EXPECT_FALSE(port.Open("/dev/rlvexa-no-such-port"));
+  EXPECT_EQ(port.LastOpenError().kind, OpenErrorKind::NotFound);
+  EXPECT_FALSE(port.LastOpenError().text.empty());
+
+  // A regular file and a character device that is no terminal.
+  QTemporaryDir temp;
+  ASSERT_TRUE(temp.isValid());
+  const std::string file = temp.filePath("plain").toStdString();
+  std::ofstream(file) << "x";
+  EXPECT_FALSE(port.Open(file));
+  EXPECT_EQ(port.LastOpenError().kind, OpenErrorKind::NotATerminal);
+  EXPECT_FALSE(port.Open("/dev/null"));
+  EXPECT_EQ(port.LastOpenError().kind, OpenErrorKind::NotATerminal);
+
+  // A terminal opens, and the reason is cleared.
+  Pty pty;
+  ASSERT_FALSE(pty.SlavePath().empty());
+  ASSERT_TRUE(port.Open(pty.SlavePath()));
+  EXPECT_EQ(port.LastOpenError().kind, OpenErrorKind::None);
+  port.Close();
+}
+
+TEST(QtSerialPort, OpeningTurnsOffTheHangUpOnClose) {
+  // With the hang-up on close, every probe of a port would drop DTR and RTS
+  // when it closes and raise them again on the next open.
+  Pty pty;
+  ASSERT_FALSE(pty.SlavePath().empty());
+  const int fd = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  termios settings{};
+  ASSERT_EQ(tcgetattr(fd, &settings), 0);
+  settings.c_cflag |= HUPCL;
+  ASSERT_EQ(tcsetattr(fd, TCSANOW, &settings), 0);
+  {
+    QtSerialPort port;
+    ASSERT_TRUE(port.Open(pty.SlavePath()));
+    port.Close();
+  }
+  ASSERT_EQ(tcgetattr(fd, &settings), 0);
+  EXPECT_EQ(settings.c_cflag & HUPCL, 0u);
+  close(fd);
+}
+
+TEST(QtDevices, LegacyPortsAreListedOnlyWhenNamed) {
+  QtDevices devices({});
+  std::vector<std::string> legacy;
+  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+    if (info.portName().startsWith("ttyS")) legacy.push_back(info.systemLocation().toStdString());
+  }
+  const auto names = devices.PortNames();
+  for (const auto& name : names) EXPECT_EQ(name.find("/dev/ttyS"), std::string::npos) << name;
+  if (legacy.empty()) GTEST_SKIP() << "the system lists no ttyS port";
+  devices.NamePort(legacy.front());
+  const auto named = devices.PortNames();
+  EXPECT_NE(std::find(named.begin(), named.end(), legacy.front()), named.end());
+  EXPECT_EQ(named.size(), names.size() + 1);
+}
+
+TEST(QtDevices, ModemManagerFoundInTheProcessTable) {
+  namespace fs = std::filesystem;
+  QTemporaryDir temp;
+  ASSERT_TRUE(temp.isValid());
+  const fs::path root = temp.path().toStdString();
+  fs::create_directories(root / "1");
+  fs::create_directories(root / "self");
+  std::ofstream(root / "1" / "comm") << "systemd\n";
+  EXPECT_FALSE(rlv::qtp::ModemManagerInProcessTable(root.string()));
+  fs::create_directories(root / "812");
+  std::ofstream(root / "812" / "comm") << "ModemManager\n";
+  EXPECT_TRUE(rlv::qtp::ModemManagerInProcessTable(root.string()));
+  EXPECT_FALSE(rlv::qtp::ModemManagerInProcessTable((root / "missing").string()));
 }
 
 TEST(QtDevices, DeclaredPortsAreTrackerDevices) {

@@ -147,7 +147,7 @@ TEST(Discovery, WithNoSerialPortAtAllTheSearchKeepsTrying) {
   world.env.clock.Advance(5000);
   EXPECT_EQ(world.w().link.PortCycleIndex, 0);
   EXPECT_EQ(world.w().link.PortName, "COM1");
-  EXPECT_EQ(world.w().controls["ComPortDeviceCaption"].Text(), "COM1: Not connected");
+  EXPECT_EQ(world.w().controls["ComPortDeviceCaption"].Text(), "COM1: Not connected (no such device)");
   EXPECT_TRUE(world.shown.empty());
 }
 

@@ -5,6 +5,7 @@
 
 #include "TrackerSim.h"
 #include "World.h"
+#include "ui/HelpEditor.h"
 #include "ui/Messages.h"
 
 namespace rlv {
@@ -137,6 +138,34 @@ TEST(Language, FallsBackToTheFileShippedBesideTheProgram) {
   EXPECT_EQ(w.messages.GetMessageA(68), "Из программы");
   env.dir.Write("language.lng", "[Messages]\nM68=Своя//\\ Own\n");
   EXPECT_EQ(w.messages.GetMessageA(68), "Своя");
+}
+
+TEST(Language, TheHelpEditorWritesTheUsersCopyAndLeavesTheShippedFileAlone) {
+  // Installed: the shipped file lies in the system data folder, the user's
+  // files in the user's data folder.
+  fake::TempDir shipped;
+  const std::string original =
+      "[Messages]\nM68=Из программы//\\ From the program\n[Help]\nLIMEI=Старая//\\ Old\n";
+  shipped.Write("language.lng", original);
+  fake::FakeEnvironment env;
+  app::Options options;
+  options.data_dir = env.dir.Path();
+  options.program_dir = shipped.Path();
+  app::MainWindow w(env.platform, options);
+  w.FormCreate();
+  w.FormShow();
+  w.controls.UserMouseMove("LIMEI");
+  w.OnHotKey(126);
+  ASSERT_TRUE(w.controls.UserType(ui::HelpEditor::kMemo, "Новая//\\ New"));
+  ASSERT_TRUE(w.controls.UserClick(ui::HelpEditor::kOkButton));
+
+  EXPECT_EQ(shipped.Read("language.lng"), original);
+  ASSERT_TRUE(env.dir.Exists("language.lng"));
+  const auto copy = platform::IniDocument::Parse(env.dir.Read("language.lng"));
+  EXPECT_EQ(copy.Get("Help", "LIMEI").value_or(""), "Новая//\\ New");
+  // The rest of the shipped file comes along.
+  EXPECT_EQ(copy.Get("Messages", "M68").value_or(""), "Из программы//\\ From the program");
+  EXPECT_EQ(w.messages.GetMessageA(68), "Из программы");
 }
 
 }  // namespace

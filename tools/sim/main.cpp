@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "TrackerSim.h"
+#include "Version.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ void PrintUsage(std::FILE* to) {
   std::fprintf(to,
                "usage: rlvexa-tracker-sim [--pty | --connect HOST:PORT] [--type N] [--options N]\n"
                "                          [--bootloader] [--bootloader-version N] [--password N]\n"
-               "                          [--verbose]\n"
+               "                          [--verbose] [--help] [--version]\n"
                "  --pty                 serve on a new pseudo-terminal; its path is the first line\n"
                "                        on stdout (default)\n"
                "  --connect HOST:PORT   connect to the configurator's remote port over TCP,\n"
@@ -62,7 +63,9 @@ void PrintUsage(std::FILE* to) {
                "  --bootloader          start in the bootloader\n"
                "  --bootloader-version N  bootloader version answered in the bootloader (default 1)\n"
                "  --password N          configuration password, 1..65535 (default none)\n"
-               "  --verbose             trace every request and answer on stderr\n");
+               "  --verbose             trace every request and answer on stderr\n"
+               "  --help                this text\n"
+               "  --version             the version\n");
 }
 
 bool ParseNumber(const char* text, unsigned long max, unsigned long* out) {
@@ -129,6 +132,9 @@ int ParseOptions(int argc, char** argv, Options* options) {
       options->verbose = true;
     } else if (arg == "--help" || arg == "-h") {
       PrintUsage(stdout);
+      return 1;
+    } else if (arg == "--version") {
+      std::printf("rlvexa-tracker-sim %s\n", RLVEXA_VERSION);
       return 1;
     } else {
       std::fprintf(stderr, "rlvexa-tracker-sim: unknown option %s\n", argv[i]);

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Processor time of the configurator while it searches for a tracker that is
+# not plugged in: headless, standard input kept open, utime + stime from
+# /proc/PID/stat over a window of SECONDS, median of RUNS runs, in percent of
+# one core. Goal: at most 1 %.
+# Usage: bench/idle_cpu.sh [CONFIGURATOR] [SECONDS] [RUNS]
+set -euo pipefail
+APP=${1:-build/default/qt/rlvexa-configurator}
+SECONDS_WINDOW=${2:-30}
+RUNS=${3:-3}
+ticks_per_second=$(getconf CLK_TCK)
+
+cpu_ticks() {
+  # Fields 14 and 15 after the command name, which may hold blanks.
+  local stat
+  stat=$(<"/proc/$1/stat")
+  stat=${stat##*) }
+  awk '{print $12 + $13}' <<<"$stat"
+}
+
+results=()
+for run in $(seq 1 "$RUNS"); do
+  dir=$(mktemp -d)
+  sleep $((SECONDS_WINDOW + 15)) | "$APP" --headless --dir "$dir" >/dev/null 2>&1 &
+  pid=$!
+  sleep 3  # start-up is not idle time
+  start=$(cpu_ticks "$pid")
+  sleep "$SECONDS_WINDOW"
+  end=$(cpu_ticks "$pid")
+  kill "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  rm -rf "$dir"
+  percent=$(awk -v t=$((end - start)) -v hz="$ticks_per_second" -v s="$SECONDS_WINDOW" \
+    'BEGIN {printf "%.2f", 100 * t / hz / s}')
+  echo "run $run: $((end - start)) ticks in ${SECONDS_WINDOW} s = ${percent} % of a core" >&2
+  results+=("$percent")
+done
+printf '%s\n' "${results[@]}" | sort -n | awk '{v[NR] = $1} END {print "median: " v[int((NR + 1) / 2)] " % of a core"}'

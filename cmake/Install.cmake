@@ -1,0 +1,35 @@
+# Installation (cmake --install) and the Debian package (cpack -G DEB).
+
+install(FILES ${PROJECT_SOURCE_DIR}/data/language.lng DESTINATION ${RLVEXA_INSTALL_DATADIR})
+
+# udev reads its rules from <prefix>/lib/udev/rules.d when the prefix is /usr
+# (the package's); other prefixes need the rule copied by hand (README).
+set(RLVEXA_UDEV_RULES_DIR "lib/udev/rules.d" CACHE STRING "Where the tracker's udev rule is installed")
+install(FILES ${PROJECT_SOURCE_DIR}/data/linux/60-rlvexa.rules DESTINATION ${RLVEXA_UDEV_RULES_DIR})
+install(FILES ${PROJECT_SOURCE_DIR}/data/linux/rlvexa-configurator.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${PROJECT_SOURCE_DIR}/data/linux/rlvexa-configurator.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+install(FILES ${PROJECT_SOURCE_DIR}/data/linux/rlvexa-configurator.1 ${PROJECT_SOURCE_DIR}/data/linux/rlvexa-tracker-sim.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+set(CPACK_PACKAGE_NAME rlvexa-configurator)
+set(CPACK_PACKAGE_VENDOR Kelvane)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Configurator of the Kelvane RLvexa vehicle tracker")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Finds the tracker on its USB serial port or its GPRS link, reads, edits and writes its configuration. "
+    "Comes with a tracker simulator and a udev rule that lets the logged-in user open the tracker's port "
+    "and keeps ModemManager away from it.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_GENERATOR DEB)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Kelvane RLvexa configurator developers")
+set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+# Dependencies from the shared libraries the programs link (Qt 6 Core, Gui,
+# Widgets, Network, SerialPort, Svg; libudev; the C++ runtime).
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/data/linux/postinst ${PROJECT_SOURCE_DIR}/data/linux/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+include(CPack)

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# The installed layout: `cmake --install` into a staging prefix puts the
+# programs, the shipped data, the udev rule, the desktop entry, the icon and
+# the man pages in their places; the installed configurator starts with the demo
+# tracker (as an unprivileged user where possible), reads the shipped language
+# file from the system data folder and keeps the user's files in the XDG data
+# folder.
+# Usage: installed_layout.sh BUILD_DIR VERSION
+set -uo pipefail
+BUILD=$1
+VERSION=$2
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/rlvexa-install.XXXXXX")
+trap 'rm -rf "$WORK"' EXIT
+fail() {
+  echo "FAIL: $*" >&2
+  for f in install.log app.err answers.txt; do
+    [ -f "$WORK/$f" ] && { echo "---- $f" >&2; tail -n 30 "$WORK/$f" >&2; }
+  done
+  exit 1
+}
+
+STAGE=$WORK/stage
+cmake --install "$BUILD" --prefix "$STAGE/usr" >"$WORK/install.log" 2>&1 || fail "cmake --install failed"
+for f in bin/rlvexa-configurator bin/rlvexa-tracker-sim share/rlvexa-configurator/language.lng \
+  lib/udev/rules.d/60-rlvexa.rules share/applications/rlvexa-configurator.desktop \
+  share/icons/hicolor/scalable/apps/rlvexa-configurator.svg share/man/man1/rlvexa-configurator.1 \
+  share/man/man1/rlvexa-tracker-sim.1; do
+  [ -f "$STAGE/usr/$f" ] || fail "not installed: $f"
+done
+[ -e "$STAGE/usr/bin/language.lng" ] && fail "the language file lies beside the installed executable"
+grep -q 'TAG+="uaccess"' "$STAGE/usr/lib/udev/rules.d/60-rlvexa.rules" || fail "the rule grants no seat access"
+grep -q 'ENV{ID_MM_DEVICE_IGNORE}="1"' "$STAGE/usr/lib/udev/rules.d/60-rlvexa.rules" ||
+  fail "the rule does not keep ModemManager away"
+if command -v desktop-file-validate >/dev/null 2>&1; then
+  desktop-file-validate "$STAGE/usr/share/applications/rlvexa-configurator.desktop" ||
+    fail "desktop-file-validate rejects the desktop entry"
+else
+  echo "note: desktop-file-validate is missing, the desktop entry is not validated" >&2
+fi
+
+for prog in rlvexa-configurator rlvexa-tracker-sim; do
+  got=$("$STAGE/usr/bin/$prog" --version) || fail "$prog --version failed"
+  [ "$got" = "$prog $VERSION" ] || fail "$prog --version printed '$got', expected '$prog $VERSION'"
+  "$STAGE/usr/bin/$prog" --help | grep -q -- "--version" || fail "$prog --help does not list --version"
+done
+
+# A normal user where the test runs as root.
+run=()
+if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null 2>&1 && id nobody >/dev/null 2>&1 &&
+  setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups -- true 2>/dev/null; then
+  run=(setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups --)
+  chmod -R a+rX "$WORK"
+fi
+if [ ${#run[@]} -gt 0 ] && ! "${run[@]}" test -x "$STAGE/usr/bin/rlvexa-configurator"; then
+  run=()
+fi
+mkdir -m 777 "$WORK/home"
+printf '%s\n' 'until ComPortDeviceCaption text DEMO: RL20Vexa 5000' 'prop RzCheckTree1 nodes' 'quit' |
+  timeout 30 env HOME="$WORK/home" XDG_DATA_HOME="$WORK/home/data" XDG_CONFIG_HOME="$WORK/home/config" \
+    XDG_RUNTIME_DIR= "${run[@]}" "$STAGE/usr/bin/rlvexa-configurator" --headless --demo \
+    >"$WORK/answers.txt" 2>"$WORK/app.err"
+rc=$?
+[ "$rc" -eq 0 ] || fail "the installed configurator exited with $rc"
+mapfile -t answers <"$WORK/answers.txt"
+[ "${answers[0]:-}" = "ok" ] || fail "the demo tracker was not reached: ${answers[0]:-}"
+# The structure tree's nodes come from the shipped language file.
+case "${answers[1]:-}" in
+  "ok" | "") fail "the shipped language file was not read: ${answers[1]:-}" ;;
+  "ok "*) ;;
+  *) fail "prop answered ${answers[1]:-}" ;;
+esac
+user=$WORK/home/data/rlvexa-configurator
+[ -f "$user/config.ini" ] || fail "config.ini is not in the user's data folder $user"
+grep -q '^ComPort=DEMO' "$user/config.ini" || fail "config.ini does not hold the demo port"
+[ -e "$user/language.lng" ] && fail "the shipped language file was copied into the user's folder"
+[ -n "$(find "$STAGE" -name config.ini)" ] && fail "config.ini was written into the installed tree"
+echo "ok: installed layout ${run[*]:+(run as nobody)}"
