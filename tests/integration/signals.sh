@@ -18,8 +18,11 @@ fail() {
 # sends signal $1 once it runs, and waits (bounded) for it to end.
 stop_with() {
   local dir=$1 signal=$2
-  sleep 20 | "$APP" --headless --demo --dir "$dir" >/dev/null 2>"$WORK/app.err" &
+  rm -f "$WORK/in"
+  mkfifo "$WORK/in"
+  "$APP" --headless --demo --dir "$dir" <"$WORK/in" >/dev/null 2>"$WORK/app.err" &
   local pid=$!
+  exec 5>"$WORK/in"  # held open: no end of input
   sleep 1.5
   kill -s "$signal" "$pid" 2>/dev/null || fail "the configurator ended before SIG$signal"
   for _ in $(seq 1 50); do
@@ -31,7 +34,7 @@ stop_with() {
     fail "SIG$signal did not end the configurator within 5 s"
   fi
   wait "$pid" 2>/dev/null
-  pkill -P $$ sleep 2>/dev/null
+  exec 5>&-
   return 0
 }
 
@@ -46,7 +49,7 @@ done
 dir="$WORK/blocked"
 mkdir -p "$dir/config.ini"
 stop_with "$dir" HUP
-grep -q "$dir/config.ini" "$WORK/app.err" || fail "the failed save of the settings was not reported"
+grep -q "Не удалось сохранить настройки: $dir/config.ini (" "$WORK/app.err" || fail "the failed save of the settings was not reported"
 [ -d "$dir/config.ini" ] || fail "the folder in the way was replaced"
 
 echo "PASS: SIGTERM, SIGHUP and SIGINT save the settings; a failed save is reported"
