@@ -27,6 +27,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <filesystem>
 #endif
 
 namespace {
@@ -132,7 +133,9 @@ QString UserDataFolder() {
 }
 
 // The folder that stands for "beside the executable"; empty when none can be made.
-QString DataFolder(const Parsed& parsed, bool installed) {
+// The data folder, made when missing; empty, with the folder tried and the
+// reason, when it cannot be made.
+QString DataFolder(const Parsed& parsed, bool installed, std::string* tried, std::string* why) {
   QString folder;
   if (parsed.dir_given) {
     folder = QString::fromStdString(parsed.options.data_dir);
@@ -142,7 +145,22 @@ QString DataFolder(const Parsed& parsed, bool installed) {
     folder = QCoreApplication::applicationDirPath();
     if (!IsWritableFolder(folder)) folder = UserDataFolder();
   }
-  if (folder.isEmpty() || !QDir().mkpath(folder)) return {};
+  if (folder.isEmpty()) {
+    *why = "no folder for the user's data (HOME is not set)";
+    return {};
+  }
+  *tried = folder.toStdString();
+  std::error_code ec;
+  const std::filesystem::path path = std::filesystem::u8path(*tried);
+  std::filesystem::create_directories(path, ec);
+  if (ec) {
+    *why = ec.message();
+    return {};
+  }
+  if (!std::filesystem::is_directory(path, ec)) {
+    *why = "not a folder";
+    return {};
+  }
   return QDir(folder).absolutePath();
 }
 
@@ -253,10 +271,11 @@ int main(int argc, char** argv) {
   // user's own files live in the user's data folder; from the build folder both
   // are the executable's folder.
   const QString shipped = InstalledDataFolder();
-  const QString folder = DataFolder(*parsed, !shipped.isEmpty());
+  std::string tried, why;
+  const QString folder = DataFolder(*parsed, !shipped.isEmpty(), &tried, &why);
   if (folder.isEmpty()) {
-    std::fprintf(stderr, "rlvexa-configurator: cannot create the data folder %s\n",
-                 parsed->dir_given ? options.data_dir.c_str() : "");
+    std::fprintf(stderr, "rlvexa-configurator: cannot create the data folder %s: %s\n", tried.c_str(),
+                 why.c_str());
     return 2;
   }
   options.data_dir = QDir::toNativeSeparators(folder).toStdString();

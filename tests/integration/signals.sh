@@ -52,5 +52,13 @@ stop_with "$dir" HUP
 grep -q "Не удалось сохранить настройки: $dir/config.ini (" "$WORK/app.err" || fail "the failed save of the settings was not reported"
 [ -d "$dir/config.ini" ] || fail "the folder in the way was replaced"
 
-echo "PASS: SIGTERM, SIGHUP and SIGINT save the settings; a failed save is reported"
+# A data folder that cannot be made: the folder and the reason, exit status 2.
+touch "$WORK/plain"
+"$APP" --headless --dir "$WORK/plain/sub" </dev/null >/dev/null 2>"$WORK/app.err"
+rc=$?
+[ "$rc" -eq 2 ] || fail "a data folder that cannot be made gave exit status $rc"
+grep -q "cannot create the data folder $WORK/plain/sub: Not a directory" "$WORK/app.err" ||
+  fail "the start-up error does not name the folder and the reason"
+
+echo "PASS: SIGTERM, SIGHUP and SIGINT save the settings; a failed save and a data folder that cannot be made are reported"
 exit 0
