@@ -33,6 +33,8 @@ MainWindow::MainWindow(platform::Platform& platform, Options opts)
   config::Transfer::DeclareControls(controls);
   config::DeclareConfigControls(controls);
   config.BindControls();
+  firmware::Firmware::DeclareControls(controls);
+  firmware.BindHandlers();
   controls.On("OKMES", ui::Event::Click, [this](const ui::EventArgs&) { messages.OKMESClick(); });
   // The help editor is created after the main window, hidden.
   ui::HelpEditor::DeclareControls(controls);

@@ -112,7 +112,7 @@ void Dispatcher::Dispatch(uint8_t command, const Payload& p) {
     case kFlashHeader:
     case kFlashBlock:
     case kFlashEnd:
-      OnFlashStep(command, p);
+      w_.firmware.OnFlashAnswer(command, p[0]);
       return;
     case kConfigRead:
       OnConfigRead(p);
@@ -159,11 +159,7 @@ void Dispatcher::Dispatch(uint8_t command, const Payload& p) {
       w_.monitoring.OnFaultLogAnswer(p);
       return;
     case kRemoteFlashBlock:
-      if (p[0] == 0) {
-        if (w_.link.FlashInProgress) w_.firmware.RemoteFlashSendBlock(w_.link.FlashBytesSent);
-      } else {
-        Show(StatusText(p[0]));
-      }
+      w_.firmware.OnRemoteFlashAnswer(p[0]);
       return;
     case kGeneric:
       if (p[0] != 0xFE) Show(StatusText(p[0]));
@@ -171,44 +167,6 @@ void Dispatcher::Dispatch(uint8_t command, const Payload& p) {
     default:
       Unrecognised(command);
       return;
-  }
-}
-
-void Dispatcher::OnFlashStep(uint8_t command, const Payload& p) {
-  if (p[0] != 0) {
-    char prefix[8];
-    std::snprintf(prefix, sizeof prefix, "0x%.2X ", static_cast<unsigned>(command));
-    Show(prefix + StatusText(p[0]));
-    return;
-  }
-  firmware::Firmware& fw = w_.firmware;
-  switch (command) {
-    case kFlashStart: {
-      uint8_t size[4];
-      link::PutU32(size, fw.ImageBodySize() + 512);
-      w_.codec.SendPacket(kFlashSize, size, sizeof size);
-      break;
-    }
-    case kFlashSize:
-      fw.SendImageHeader();
-      break;
-    case kFlashHeader:
-      fw.SendImageBlock(w_.link.FlashBytesSent);
-      break;
-    case kFlashBlock:
-      if (w_.link.FlashBytesSent < fw.ImageBodySize()) {
-        fw.SendImageBlock(w_.link.FlashBytesSent);
-      } else {
-        w_.codec.SendPacket(kFlashEnd, nullptr, 0);
-      }
-      break;
-    case kFlashEnd:
-      w_.link.FlashTimeout = 0;
-      ShowMessage(22);
-      w_.discovery.ResetDevice(0);
-      break;
-    default:
-      break;
   }
 }
 

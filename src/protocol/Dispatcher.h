@@ -58,7 +58,6 @@ class Dispatcher {
  private:
   void Show(const std::string& text);
   void ShowMessage(int number);
-  void OnFlashStep(uint8_t command, const link::Payload& p);
   void OnConfigRead(const link::Payload& p);
   void OnConfigWrite(const link::Payload& p);
   void OnStatusRecord(const link::Payload& p);

@@ -141,7 +141,10 @@ bool Shell::InputBlocked() const {
 
 void Shell::SelectPage(int index) {
   if (index < 0 || index >= kPageCount) index = -1;
-  w_.controls["RzPageControl1"].SetIndex(index);
+  ui::Control& pages = w_.controls["RzPageControl1"];
+  const bool shows_firmware = index == kFirmwarePage && pages.Index() != kFirmwarePage;
+  pages.SetIndex(index);
+  if (shows_firmware) w_.firmware.TabSheet9Show();
 }
 
 void Shell::LoadMenuImages() {

@@ -22,6 +22,7 @@ class Control;
 class Shell {
  public:
   static constexpr int kPageCount = 7;
+  static constexpr int kFirmwarePage = 4;
   static constexpr int kMenuButtonCount = 11;
   static constexpr int kMenuButtonSize = 48;
   static constexpr int kMenuButtonHoverSize = 50;

@@ -118,9 +118,9 @@ void FakeTimer::Start() {
 void FakeSerialPort::AddPort(const std::string& name, sim::TrackerSim* sim) {
   ports_[name] = sim;
   if (sim != nullptr) {
-    sim->SetOutput([this, name](const std::vector<uint8_t>& bytes) {
+    sim->SetOutput([this, name, sim](const std::vector<uint8_t>& bytes) {
       const uint64_t generation = generation_;
-      clock_.Post(latency_, [this, name, generation, bytes] {
+      clock_.Post(latency_ + sim->TakeAnswerDelay(), [this, name, generation, bytes] {
         // Answers to a port that was closed or reopened since are lost.
         if (open_ && name_ == name && generation_ == generation) Inject(bytes);
       });
@@ -190,9 +190,12 @@ bool FakeSerialPort::ClearInput() {
 
 int FakeSerialPort::Write(const uint8_t* data, int count) {
   if (!open_ || fail_writes_ || broken_) return -1;
-  writes_.push_back(WriteRecord{name_, clock_.Now(), std::vector<uint8_t>(data, data + count)});
+  writes_.push_back(WriteRecord{name_, clock_.Now(), std::vector<uint8_t>(data, data + count), baud_});
   auto it = ports_.find(name_);
-  if (it != ports_.end() && it->second != nullptr) it->second->Feed(data, static_cast<size_t>(count));
+  if (it != ports_.end() && it->second != nullptr) {
+    it->second->SetLineSpeed(baud_);
+    it->second->Feed(data, static_cast<size_t>(count));
+  }
   return count;
 }
 

@@ -81,6 +81,7 @@ class FakeSerialPort : public platform::ISerialPort {
     std::string port;
     int64_t time;
     std::vector<uint8_t> bytes;
+    int baud = 9600;  // the line speed the bytes went out at
   };
 
   explicit FakeSerialPort(FakeClock& clock) : clock_(clock) {}

@@ -166,21 +166,16 @@ TEST(Dispatch, ModbusValueIsBigEndianAndSigned) {
   EXPECT_EQ(c.w().controls["MODVALUE"].Text(), "-2");
 }
 
-TEST(Dispatch, FirmwareStepErrorsNameTheStep) {
+// Bootloader acknowledgements that belong to no update send nothing and show nothing.
+TEST(Dispatch, FirmwareAnswersWithoutAnUpdateAreIgnored) {
   Connected c;
-  c.Answer(16, {3});
-  c.Answer(20, {12});
-  EXPECT_EQ(c.shown, (std::vector<std::string>{"0x10 Message82", "0x14 Error: 12"}));
-}
-
-TEST(Dispatch, FirmwareEndRestartsTheTracker) {
-  Connected c;
-  c.w().link.FlashTimeout = 9;
-  c.Answer(21, {0});
-  EXPECT_EQ(c.w().link.FlashTimeout, 0);
-  EXPECT_EQ(c.shown, std::vector<std::string>{"Message22"});
-  EXPECT_EQ(c.Sent(), std::vector<int>{4});
-  EXPECT_TRUE(c.w().link.Searching);
+  for (int command : {16, 18, 19, 20, 21}) {
+    c.Answer(command, {0});
+    c.Answer(command, {3});
+  }
+  EXPECT_TRUE(c.Sent().empty());
+  EXPECT_TRUE(c.shown.empty());
+  EXPECT_TRUE(c.w().link.Connected);
 }
 
 TEST(Dispatch, TachographAndBluetoothTexts) {

@@ -92,6 +92,13 @@ void TrackerSim::SetRecord(int index, const std::array<uint8_t, kConfigRecordSiz
 
 void TrackerSim::Feed(const uint8_t* data, size_t n) {
   if (data == nullptr || n == 0) return;
+  if (transparent_ && !scanning_) {
+    size_t used = 0;
+    FeedTransparent(data, n, &used);
+    data += used;
+    n -= used;
+    if (n == 0) return;
+  }
   rx_.insert(rx_.end(), data, data + n);
   // An answer handler that feeds bytes back (a loopback in a test) only
   // appends them; the running scan picks them up.
@@ -172,6 +179,8 @@ const std::array<TrackerSim::CommandEntry, 256>& TrackerSim::Commands() {
     t[cmd::kPassword] = {&TrackerSim::OnPassword, kApplication, false};
     t[cmd::kDeleteTrack] = {&TrackerSim::OnDeleteTrack, kApplication, true};
     t[cmd::kEventLog] = {&TrackerSim::OnEventLog, kApplication, false};
+    t[cmd::kTransparentPort] = {&TrackerSim::OnTransparentPort, kApplication, false};
+    t[cmd::kRemoteFirmwareBlock] = {&TrackerSim::OnRemoteFirmwareBlock, kApplication, false};
     return t;
   }();
   return table;
@@ -219,14 +228,90 @@ void TrackerSim::OnRestart(uint8_t command, const uint8_t* p, size_t n) {
     return;
   }
   Answer(command, {status::kOk});
+  // An image taken whole by the bootloader is what the application now runs.
+  if (bootloader_ && p[0] == 0 && bootloader_part_.Complete()) InstallFlashedBuild();
+  if (p[0] == 0 && receiver_.Finished() && config_.gnss_version_after_update != 0) {
+    link::PutU16(device_.data() + 233, config_.gnss_version_after_update);
+  }
   bootloader_ = p[0] == 1;
+  bootloader_part_.Restart();
+  receiver_.Reset();
+  transparent_ = false;
   unlocked_ = false;
   ++restart_count_;
 }
 
-// Firmware steps are acknowledged only; nothing is stored yet.
-void TrackerSim::OnFirmwareStep(uint8_t command, const uint8_t*, size_t) {
+// The new firmware's version and build go into the device record (18, 20, 22, 24).
+void TrackerSim::InstallFlashedBuild() {
+  const std::vector<uint8_t>& h = bootloader_part_.Header();
+  if (h.size() < 25) return;
+  device_[18] = h[5];
+  std::copy(h.begin() + 20, h.begin() + 25, device_.begin() + 20);
+}
+
+void TrackerSim::OnFirmwareStep(uint8_t command, const uint8_t* p, size_t n) {
+  int delay = 0;
+  const std::optional<uint8_t> status = bootloader_part_.Handle(command, p, n, &delay);
+  if (!status) return;
+  answer_delay_ms_ = delay;
+  Answer(command, {*status});
+}
+
+// Request: port (1 = the GNSS receiver), u32 baud rate. From the answer on,
+// the port's bytes go to the receiver until ";;++x+y=z;" comes.
+void TrackerSim::OnTransparentPort(uint8_t command, const uint8_t* p, size_t n) {
+  if (n < 5 || p[0] != 1) {
+    Answer(command, {status::kError});
+    return;
+  }
   Answer(command, {status::kOk});
+  transparent_ = true;
+  exit_match_ = 0;
+  receiver_.Reset();
+}
+
+void TrackerSim::FeedTransparent(const uint8_t* data, size_t n, size_t* used) {
+  static constexpr char kExit[] = ";;++x+y=z;";
+  constexpr size_t kExitSize = sizeof kExit - 1;
+  size_t i = 0;
+  for (; i < n; ++i) {
+    const char c = static_cast<char>(data[i]);
+    exit_match_ = c == kExit[exit_match_] ? exit_match_ + 1 : (c == kExit[0] ? 1 : 0);
+    if (exit_match_ == kExitSize) {
+      ++i;
+      transparent_ = false;
+      exit_match_ = 0;
+      break;
+    }
+  }
+  const std::vector<uint8_t> reply = receiver_.Feed(data, i, line_speed_);
+  if (!reply.empty() && output_) output_(reply);
+  *used = i;
+}
+
+// Request: u32 file offset, u16 n, n bytes (n <= 512). The file grows in
+// order; a transfer starts at 0 or resumes where the last one stopped.
+void TrackerSim::OnRemoteFirmwareBlock(uint8_t command, const uint8_t* p, size_t n) {
+  if (n < 6) {
+    Answer(command, {status::kError});
+    return;
+  }
+  const uint32_t offset = link::GetU32(p);
+  const size_t count = link::GetU16(p + 4);
+  if (count == 0 || count > 512 || count != n - 6 || offset > remote_file_.size()) {
+    Answer(command, {status::kError});
+    return;
+  }
+  remote_file_.resize(offset);
+  remote_file_.insert(remote_file_.end(), p + 6, p + 6 + count);
+  device_[110] = static_cast<uint8_t>(device_[110] & ~0x40);
+  Answer(command, {status::kOk});
+}
+
+void TrackerSim::InterruptRemoteTransfer(uint8_t number) {
+  device_[110] = static_cast<uint8_t>(device_[110] | 0x40);
+  link::PutU32(device_.data() + 206, static_cast<uint32_t>(remote_file_.size()));
+  device_[210] = number;
 }
 
 void TrackerSim::OnConfigRead(uint8_t command, const uint8_t* p, size_t n) {

@@ -11,6 +11,9 @@
 #include <map>
 #include <vector>
 
+#include "Bootloader.h"
+#include "GnssReceiver.h"
+
 namespace rlv::sim {
 
 // Frame layout: "SLRL", u16 L = payload + 2, direction, command, payload,
@@ -36,6 +39,8 @@ inline constexpr uint8_t kStatusRecord = 34;
 inline constexpr uint8_t kPassword = 37;
 inline constexpr uint8_t kDeleteTrack = 38;
 inline constexpr uint8_t kEventLog = 41;
+inline constexpr uint8_t kTransparentPort = 52;
+inline constexpr uint8_t kRemoteFirmwareBlock = 209;
 }  // namespace cmd
 
 // Status bytes (P[0]) the simulated tracker answers with.
@@ -62,6 +67,8 @@ struct SimConfig {
   // Reject (status 1) written configuration records whose trailing Crc16 of
   // bytes 0..509 is wrong.
   bool check_record_crc = false;
+  // Receiver firmware version (device record byte 233) after a receiver update; 0 keeps it.
+  uint16_t gnss_version_after_update = 0;
 };
 
 class TrackerSim {
@@ -98,6 +105,23 @@ class TrackerSim {
   void SetRecord(int index, const std::array<uint8_t, kConfigRecordSize>& record);
 
   bool InBootloader() const { return bootloader_; }
+  // The bootloader personality and the GNSS receiver behind the transparent mode.
+  Bootloader& BootloaderPart() { return bootloader_part_; }
+  GnssReceiver& Receiver() { return receiver_; }
+  bool Transparent() const { return transparent_; }
+  // The line speed the next bytes are fed at (the receiver hears only its own).
+  void SetLineSpeed(int baud) { line_speed_ = baud; }
+  // How long the answer just given is to be held back (read once).
+  int TakeAnswerDelay() {
+    const int delay = answer_delay_ms_;
+    answer_delay_ms_ = 0;
+    return delay;
+  }
+  // The file received with command 209, and where a new transfer would resume.
+  const std::vector<uint8_t>& RemoteFile() const { return remote_file_; }
+  // Marks the transfer received so far as interrupted (device record 110 bit 6,
+  // 206 = its length, 210 = `number`), as the tracker does when the link drops.
+  void InterruptRemoteTransfer(uint8_t number);
   bool Unlocked() const { return unlocked_; }
   int RestartCount() const { return restart_count_; }
   int TrackDeleteCount() const { return track_delete_count_; }
@@ -131,6 +155,10 @@ class TrackerSim {
   void OnPassword(uint8_t command, const uint8_t* p, size_t n);
   void OnDeleteTrack(uint8_t command, const uint8_t* p, size_t n);
   void OnEventLog(uint8_t command, const uint8_t* p, size_t n);
+  void OnTransparentPort(uint8_t command, const uint8_t* p, size_t n);
+  void OnRemoteFirmwareBlock(uint8_t command, const uint8_t* p, size_t n);
+  void FeedTransparent(const uint8_t* data, size_t n, size_t* used);
+  void InstallFlashedBuild();
 
   SimConfig config_;
   Output output_;
@@ -139,6 +167,13 @@ class TrackerSim {
   bool scanning_ = false;
 
   bool bootloader_ = false;
+  Bootloader bootloader_part_;
+  GnssReceiver receiver_;
+  bool transparent_ = false;
+  size_t exit_match_ = 0;
+  int line_speed_ = 9600;
+  int answer_delay_ms_ = 0;
+  std::vector<uint8_t> remote_file_;
   bool unlocked_ = false;
   int restart_count_ = 0;
   int track_delete_count_ = 0;
