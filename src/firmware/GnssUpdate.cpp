@@ -115,6 +115,9 @@ bool Firmware::GnssStopTail(const std::string& text) {
 }
 
 void Firmware::MTK3333UPDStop() {
+  // The tracker must not stay bridged to its receiver: a port that was closed
+  // is tried once more so the exit string and the restart reach it.
+  if (!w_.link.PortOpen) w_.discovery.OpenPort(w_.link.PortName);
   w_.codec.SendStrToPort(kExitTransparent);
   w_.discovery.ResetDevice(0);
   if (Timer2) {
