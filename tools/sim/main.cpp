@@ -47,12 +47,17 @@ struct Options {
   std::string port;
   bool verbose = false;
   rlv::sim::SimConfig sim;
+  rlv::sim::BootloaderFaults faults;
+  bool gnss_silent = false;
+  std::string dump_flash;  // where the flashed body is written at the end
 };
 
 void PrintUsage(std::FILE* to) {
   std::fprintf(to,
                "usage: rlvexa-tracker-sim [--pty | --connect HOST:PORT] [--type N] [--options N]\n"
                "                          [--bootloader] [--bootloader-version N] [--password N]\n"
+               "                          [--refuse-block K:STATUS] [--silent-from-block K]\n"
+               "                          [--gnss-silent] [--dump-flash FILE]\n"
                "                          [--verbose] [--help] [--version]\n"
                "  --pty                 serve on a new pseudo-terminal; its path is the first line\n"
                "                        on stdout (default)\n"
@@ -63,6 +68,10 @@ void PrintUsage(std::FILE* to) {
                "  --bootloader          start in the bootloader\n"
                "  --bootloader-version N  bootloader version answered in the bootloader (default 1)\n"
                "  --password N          configuration password, 1..65535 (default none)\n"
+               "  --refuse-block K:STATUS  the bootloader answers block K (0 = first) with STATUS\n"
+               "  --silent-from-block K the bootloader answers nothing from block K on\n"
+               "  --gnss-silent         the GNSS receiver behind command 52 answers nothing\n"
+               "  --dump-flash FILE     at the end, write the body the bootloader took to FILE\n"
                "  --verbose             trace every request and answer on stderr\n"
                "  --help                this text\n"
                "  --version             the version\n");
@@ -128,6 +137,30 @@ int ParseOptions(int argc, char** argv, Options* options) {
     } else if (arg == "--password") {
       if (!need_number(65535)) return 2;
       options->sim.password = static_cast<uint16_t>(number);
+    } else if (arg == "--refuse-block") {
+      unsigned block = 0;
+      unsigned status = 0;
+      char extra = 0;
+      if (value == nullptr || std::sscanf(value, "%u:%u%c", &block, &status, &extra) != 2 ||
+          block > 1000000 || status == 0 || status > 255) {
+        std::fprintf(stderr, "rlvexa-tracker-sim: --refuse-block needs K:STATUS with STATUS 1..255\n");
+        return 2;
+      }
+      options->faults.refuse_block = static_cast<int>(block);
+      options->faults.refuse_status = static_cast<uint8_t>(status);
+      ++i;
+    } else if (arg == "--silent-from-block") {
+      if (!need_number(1000000)) return 2;
+      options->faults.silent_from_block = static_cast<int>(number);
+    } else if (arg == "--gnss-silent") {
+      options->gnss_silent = true;
+    } else if (arg == "--dump-flash") {
+      if (value == nullptr || *value == '\0') {
+        std::fprintf(stderr, "rlvexa-tracker-sim: --dump-flash needs a file name\n");
+        return 2;
+      }
+      options->dump_flash = value;
+      ++i;
     } else if (arg == "--verbose") {
       options->verbose = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -207,6 +240,9 @@ ReadResult Drain(Channel& channel, rlv::sim::TrackerSim& sim) {
   for (;;) {
     const ssize_t n = read(channel.fd(), buffer, sizeof buffer);
     if (n > 0) {
+      // The speed the configurator set on its side of the line.
+      termios tio{};
+      if (tcgetattr(channel.fd(), &tio) == 0) sim.SetLineSpeed(cfgetospeed(&tio) == B115200 ? 115200 : 9600);
       sim.Feed(buffer, static_cast<size_t>(n));
       continue;
     }
@@ -447,6 +483,8 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
 
   rlv::sim::TrackerSim sim(options.sim);
+  sim.BootloaderPart().faults = options.faults;
+  sim.Receiver().silent = options.gnss_silent;
   Channel channel;
   const bool verbose = options.verbose;
   sim.SetRequestHook([verbose](uint8_t command, size_t payload_size) {
@@ -462,7 +500,16 @@ int main(int argc, char** argv) {
     if (!channel.Flush()) std::fprintf(stderr, "write failed: %s\n", std::strerror(errno));
   });
 
-  const int result = options.use_pty ? RunPty(sim, channel) : RunTcp(sim, channel, options);
+  int result = options.use_pty ? RunPty(sim, channel) : RunTcp(sim, channel, options);
+  if (!options.dump_flash.empty()) {
+    const std::vector<uint8_t>& body = sim.BootloaderPart().Body();
+    std::FILE* out = std::fopen(options.dump_flash.c_str(), "wb");
+    if (out == nullptr || std::fwrite(body.data(), 1, body.size(), out) != body.size() ||
+        std::fclose(out) != 0) {
+      std::fprintf(stderr, "rlvexa-tracker-sim: cannot write %s\n", options.dump_flash.c_str());
+      result = 1;
+    }
+  }
   close(g_wake_pipe[0]);
   close(g_wake_pipe[1]);
   return result;
