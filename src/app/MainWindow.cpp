@@ -24,10 +24,13 @@ MainWindow::MainWindow(platform::Platform& platform, Options opts)
       settings(*this),
       transfer(*this),
       monitoring(*this),
+      faultlog(*this),
       firmware(*this),
       remote(*this),
       vehicle(*this) {
   ui::DeclareMainControls(controls);
+  monitor::Monitoring::DeclareControls(controls);
+  protocol::FaultLog::DeclareControls(controls);
   config::Transfer::DeclareControls(controls);
   config::DeclareConfigControls(controls);
   config.BindControls();
@@ -35,6 +38,8 @@ MainWindow::MainWindow(platform::Platform& platform, Options opts)
   // The help editor is created after the main window, hidden.
   ui::HelpEditor::DeclareControls(controls);
   shell.BindHandlers();
+  monitoring.BindHandlers();
+  faultlog.BindHandlers();
   help_editor.BindHandlers();
 
   Timer1 = plat.timers->CreateTimer();
@@ -74,6 +79,7 @@ void MainWindow::FormCreate() {
 void MainWindow::FormShow() {
   shell.PlaceOverlayPanels();
   settings.ReadFormSettings();
+  monitoring.LoadMonitoringTexts();
   shell.LoadMenuImages();
   // Applying the language: the structure tree's nodes come from the language file.
   config.ReadStructParamFromIni();
