@@ -50,7 +50,7 @@ struct Options {
   rlv::sim::SimConfig sim = [] {
     rlv::sim::SimConfig config;
     config.living = true;
-    config.fault_block_pace_ms = 30;
+    config.fault_block_pace_ms = 100;  // each block read on its own by the receive quiet time
     return config;
   }();
 };
