@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "app/MainWindow.h"
@@ -311,6 +312,12 @@ void Monitoring::LoadMonitoringTexts() {
     }
     MonitoringTexts[static_cast<size_t>(n)] = w_.messages.ReadLangStr(value);
   }
+  for (size_t code = 0; code < EventTexts.size(); ++code) {
+    const std::string key = "Code" + std::to_string(code);
+    std::optional<std::string> value;
+    if (doc) value = doc->Get("Diagnostic", key);
+    EventTexts[code] = w_.messages.ReadLangStr(value ? *value : key);
+  }
   texts_language_ = w_.messages.LanguageName;
   texts_loaded_ = true;
 }
@@ -514,19 +521,19 @@ void Monitoring::Log_decode(uint8_t code) {
   if (code == 0) return;
   ui::Control* memo = w_.controls.Find("LOG_memo");
   if (memo == nullptr) return;
-  const std::string key = "Code" + std::to_string(code);
-  const std::string text = w_.messages.GetStringOr("Diagnostic", key, key);
+  EnsureTexts();
+  const std::string& text = EventTexts[code];
   platform::DateTime now{};
   if (w_.plat.clock != nullptr) now = w_.plat.clock->LocalNow();
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "%2d:%02d:%02d - ", now.hour, now.minute, now.second);
   if (memo->Lines().size() >= kMaxLogLines) {
-    std::vector<std::string> lines(memo->Lines().end() - static_cast<std::ptrdiff_t>(kMaxLogLines - 1),
-                                   memo->Lines().end());
+    // The oldest lines go a batch at a time, so a full memo is not rebuilt for every line.
+    const auto keep = static_cast<std::ptrdiff_t>(kMaxLogLines - kLogDropBatch);
     std::string joined;
-    for (size_t i = 0; i < lines.size(); ++i) {
-      if (i > 0) joined += '\n';
-      joined += lines[i];
+    for (auto line = memo->Lines().end() - keep; line != memo->Lines().end(); ++line) {
+      if (!joined.empty() || line != memo->Lines().end() - keep) joined += '\n';
+      joined += *line;
     }
     memo->SetText(joined);
   }

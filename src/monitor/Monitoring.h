@@ -50,6 +50,7 @@ class Monitoring {
   static constexpr int kTextCount = 100;
   // The event memo keeps at most this many lines, dropping the oldest.
   static constexpr size_t kMaxLogLines = 10000;
+  static constexpr size_t kLogDropBatch = 1000;
   // The chart keeps one sample a second for ten minutes.
   static constexpr size_t kChartSamples = 600;
 
@@ -79,6 +80,9 @@ class Monitoring {
 
   // The 100 texts of [Monitoring] in the current language.
   std::array<std::string, kTextCount> MonitoringTexts;
+  // The texts of the event codes ([Diagnostic] "Code<n>"), loaded with them;
+  // empty where the language file has none.
+  std::array<std::string, 256> EventTexts;
   void LoadMonitoringTexts();
   const std::string& T(int n) const;
 
