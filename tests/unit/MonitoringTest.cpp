@@ -325,6 +325,33 @@ TEST(Navigation, WithoutALanguageFileTheTextsAreEmpty) {
   EXPECT_EQ(m.Text("LTemp1"), "");
 }
 
+TEST(Navigation, FormatTextsFromTheLanguageFileReadNoArgumentTheyWereNotGiven) {
+  fake::World world;
+  world.env.dir.Write("language.lng",
+                      "[Monitoring]\nStr20=%s%n%d%d:\nStr21=%n%s\nStr28=%d%d%s%s\nStr29=%s %d\n"
+                      "Str58=%x%d\nStr59=%%d%d\n");
+  world.w().link.AutoReadConfig = false;
+  world.Start();
+  world.env.clock.RunUntil([&] { return world.w().link.Connected; }, 3000);
+  world.sim.Config().silent = true;
+  Bytes d(512, 0);
+  d[98] = 2;
+  Bytes p{1, 0, 2};
+  p.insert(p.end(), d.begin(), d.end());
+  Bytes frame = sim::BuildResponseFrame(34, p);
+  world.w().codec.ScanFrames(frame.data(), frame.size());
+  Bytes n{0, 161, 0};
+  n.resize(3 + 161, 0);
+  frame = sim::BuildResponseFrame(34, n);
+  world.w().codec.ScanFrames(frame.data(), frame.size());
+  auto& c = world.w().controls;
+  EXPECT_EQ(c["LIN1"].Text(), "%s%n1%d:0,000");
+  EXPECT_EQ(c["LOUT1"].Text(), "%n%soff");
+  EXPECT_EQ(c["Label42"].Text(), "1%doff%s");
+  EXPECT_EQ(c["LTemp1"].Text(), "%s 1");
+  EXPECT_EQ(c["LIN2"].Text(), "%d20");
+}
+
 TEST(Navigation, TheChartKeepsOneSampleASecondForTenMinutes) {
   Monitor m;
   Bytes n = Nav();
