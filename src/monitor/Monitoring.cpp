@@ -62,6 +62,7 @@ constexpr size_t kDevGnssVersion = 233;
 
 constexpr int kCsqMax = 31;
 constexpr uint32_t kBlinkColor = 0x000000FFu;  // red
+constexpr uint32_t kLinkColor = 0x00AA6230u;   // the links' blue, RGB(48,98,170)
 
 int16_t S16(const uint8_t* p) {
   return static_cast<int16_t>(link::GetU16(p));
@@ -268,10 +269,12 @@ void Monitoring::DeclareControls(ui::ControlModel& m) {
   label("LType", "GroupDevice", "Тип прибора:");
   label("LNumber", "GroupDevice", "ID устройства:");
   label("LIMEI", "GroupDevice", "IMEI:");
-  label("CopyIMEI", "GroupDevice", "Копировать");
+  label("CopyIMEI", "GroupDevice", "Копировать").SetFontColor(kLinkColor);
   label("LVer", "GroupDevice", "Версия ПО:");
   label("Label74", "GroupDevice", "");
-  label("GNSSUPD", "GroupDevice", "Обновить").SetVisible(false);
+  ui::Control& update = label("GNSSUPD", "GroupDevice", "Обновить");
+  update.SetFontColor(kLinkColor);
+  update.SetVisible(false);
   label("WorkTime", "GroupDevice", "Время работы, сек:");
   label("LDataToSend", "GroupDevice", "Данных на передачу:");
   label("LPerPack", "GroupDevice", "Период записи пакетов:");
@@ -512,7 +515,7 @@ void Monitoring::Refresh_DEVICE() {
 void Monitoring::Timer500msTimer() {
   blink_ = !blink_;
   if (ui::Control* update = w_.controls.Find("GNSSUPD"))
-    update->SetFontColor(blink_ ? kBlinkColor : ui::kNoColor);
+    update->SetFontColor(blink_ ? kBlinkColor : kLinkColor);
 }
 
 // ---- Event log -------------------------------------------------------------------
