@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <vector>
 
@@ -550,15 +551,20 @@ void Monitoring::LOG_memoDblClick() {
 void Monitoring::SaveLogClick() {
   const ui::Control* memo = w_.controls.Find("LOG_memo");
   if (memo == nullptr || w_.plat.dialogs == nullptr) return;
-  const auto path = w_.plat.dialogs->SaveFile("Текстовые файлы (*.txt)|*.txt", "txt");
+  auto path = w_.plat.dialogs->SaveFile("Текстовые файлы (*.txt)|*.txt", "txt", w_.DataPath("journal.txt"));
   if (!path || path->empty()) return;
+  // A relative name, as the automation mode may give, is a file of the data folder.
+  if (std::filesystem::u8path(*path).is_relative()) path = w_.DataPath(*path);
   std::vector<uint8_t> content;
   for (const std::string& line : memo->Lines()) {
     content.insert(content.end(), line.begin(), line.end());
     content.push_back('\n');
   }
   platform::IFiles& files = w_.plat.files != nullptr ? *w_.plat.files : platform::DefaultFiles();
-  if (!files.Replace(*path, content)) w_.messages.MessageShow("Не удалось сохранить файл " + *path);
+  std::string why;
+  if (!files.Replace(*path, content, &why)) {
+    w_.messages.MessageShow(w_.messages.GetMessageA(46) + ": " + *path + (why.empty() ? "" : " (" + why + ")"));
+  }
 }
 
 }  // namespace rlv::monitor
