@@ -563,7 +563,8 @@ void Monitoring::SaveLogClick() {
   platform::IFiles& files = w_.plat.files != nullptr ? *w_.plat.files : platform::DefaultFiles();
   std::string why;
   if (!files.Replace(*path, content, &why)) {
-    w_.messages.MessageShow(w_.messages.GetMessageA(46) + ": " + *path + (why.empty() ? "" : " (" + why + ")"));
+    w_.messages.MessageShow(w_.messages.GetMessageA(46) + ": " + *path +
+                            (why.empty() ? "" : " (" + why + ")"));
   }
 }
 
