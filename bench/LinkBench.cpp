@@ -20,6 +20,15 @@ void BM_Crc16(benchmark::State& state) {
 }
 BENCHMARK(BM_Crc16)->Arg(16)->Arg(512)->Arg(4096);
 
+void BM_Crc8(benchmark::State& state) {
+  std::vector<uint8_t> data(static_cast<size_t>(state.range(0)));
+  std::mt19937 rng(3);
+  for (auto& b : data) b = static_cast<uint8_t>(rng());
+  for (auto _ : state) benchmark::DoNotOptimize(rlv::link::Crc8(data.data(), data.size()));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
+}
+BENCHMARK(BM_Crc8)->Arg(21)->Arg(4096);
+
 // A 4096-byte read full of status answers (the busiest case of the link),
 // and one of noise without any magic.
 void ScanBlock(benchmark::State& state, const std::vector<uint8_t>& block) {

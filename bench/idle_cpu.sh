@@ -1,13 +1,24 @@
 #!/usr/bin/env bash
-# Processor time of the configurator while it searches for a tracker that is
-# not plugged in: headless, standard input kept open, utime + stime from
-# /proc/PID/stat over a window of SECONDS, median of RUNS runs, in percent of
-# one core. Goal: at most 1 %.
-# Usage: bench/idle_cpu.sh [CONFIGURATOR] [SECONDS] [RUNS]
+# Processor time of the configurator left alone: by default while it searches
+# for a tracker that is not plugged in, headless, standard input kept open;
+# utime + stime from /proc/PID/stat over a window of SECONDS, median of RUNS
+# runs, in percent of one core. Goal while searching: at most 1 %.
+# Usage: bench/idle_cpu.sh [CONFIGURATOR] [SECONDS] [RUNS] [-- EXTRA ARGUMENTS]
+#   EXTRA ARGUMENTS go to the configurator, e.g. "-- --demo" (connected to the
+#   demo tracker and polling it). WINDOW=1 runs the window on Qt's offscreen
+#   platform instead of the headless mode.
 set -euo pipefail
 APP=${1:-build/default/qt/rlvexa-configurator}
 SECONDS_WINDOW=${2:-30}
 RUNS=${3:-3}
+shift $(($# < 3 ? $# : 3))
+[ "${1:-}" = "--" ] && shift
+EXTRA=("$@")
+MODE=(--headless)
+if [ "${WINDOW:-0}" = 1 ]; then
+  MODE=()
+  export QT_QPA_PLATFORM=offscreen
+fi
 ticks_per_second=$(getconf CLK_TCK)
 
 cpu_ticks() {
@@ -21,7 +32,7 @@ cpu_ticks() {
 results=()
 for run in $(seq 1 "$RUNS"); do
   dir=$(mktemp -d)
-  sleep $((SECONDS_WINDOW + 15)) | "$APP" --headless --dir "$dir" >/dev/null 2>&1 &
+  sleep $((SECONDS_WINDOW + 15)) | "$APP" "${MODE[@]}" --dir "$dir" "${EXTRA[@]}" >/dev/null 2>&1 &
   pid=$!
   sleep 3  # start-up is not idle time
   start=$(cpu_ticks "$pid")

@@ -324,8 +324,20 @@ platform::OpenError DemoSerialPort::LastOpenError() const {
   return {OpenErrorKind::NotFound, "not the demo port", ""};
 }
 
-DemoSerialPort::DemoSerialPort() : sim_(std::make_unique<sim::TrackerSim>()) {
+namespace {
+sim::SimConfig LivingTracker() {
+  sim::SimConfig config;
+  config.living = true;
+  config.fault_block_pace_ms = 100;
+  return config;
+}
+}  // namespace
+
+DemoSerialPort::DemoSerialPort() : sim_(std::make_unique<sim::TrackerSim>(LivingTracker())) {
   sim_->SetOutput([this](const std::vector<uint8_t>& bytes) { OnSimOutput(bytes); });
+  // The demo tracker drives, counts and reports while its port is open.
+  clock_.setInterval(kLifeTickMs);
+  QObject::connect(&clock_, &QTimer::timeout, &context_, [this] { sim_->Advance(kLifeTickMs); });
 }
 
 DemoSerialPort::~DemoSerialPort() {
@@ -337,6 +349,7 @@ bool DemoSerialPort::Open(const std::string& name) {
   name_ = name;
   if (name != kDemoPortName) return false;
   open_ = true;
+  clock_.start();
   ++generation_;
   return true;
 }
@@ -365,6 +378,7 @@ int DemoSerialPort::Write(const uint8_t* data, int count) {
 }
 
 void DemoSerialPort::Close() {
+  clock_.stop();
   if (open_) sim_->DiscardPartialInput();
   open_ = false;
   ++generation_;

@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QSerialPort>
+#include <QTimer>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -69,7 +70,7 @@ class QtSerialPort : public platform::ISerialPort {
   QSerialPort port_;
   platform::OpenError open_error_;
   std::set<std::string> told_;  // "reason|port" of failures already on standard error
-  QObject context_;  // context of deferred work; dropped with the port
+  QObject context_;             // context of deferred work; dropped with the port
   std::string name_;
   bool open_ = false;
   bool failed_ = false;
@@ -99,6 +100,8 @@ class DemoSerialPort : public platform::ISerialPort {
 
   // Delay between the simulator's answer and its arrival on the port.
   static constexpr int kAnswerDelayMs = 5;
+  // The simulated tracker's life moves on in steps of this many milliseconds.
+  static constexpr int kLifeTickMs = 100;
 
  private:
   void OnSimOutput(const std::vector<uint8_t>& bytes);
@@ -106,6 +109,7 @@ class DemoSerialPort : public platform::ISerialPort {
 
   std::unique_ptr<sim::TrackerSim> sim_;
   QObject context_;
+  QTimer clock_;
   std::string name_;
   bool open_ = false;
   uint64_t generation_ = 0;         // bumped on every open and close

@@ -542,6 +542,8 @@ QWidget* ModelRenderer::CreateWidget(Node& n, QWidget* parent) {
     }
     case Kind::Meter:
       return new MeterWidget(parent);
+    case Kind::Chart:
+      return new ChartWidget(parent);
     case Kind::RadioGroup: {
       auto* group = new QGroupBox(parent);
       n.radios = new QButtonGroup(group);
@@ -981,6 +983,8 @@ void ModelRenderer::Sync(Node& n, Prop prop) {
         if (bar->value() != c.Position()) bar->setValue(std::clamp(c.Position(), c.Min(), c.Max()));
       } else if (kind == Kind::Meter) {
         static_cast<MeterWidget*>(n.w)->SetValue(c.Min(), c.Max(), c.Position());
+      } else if (kind == Kind::Chart) {
+        static_cast<ChartWidget*>(n.w)->SetSamples(c.Items(), c.Min(), c.Max());
       }
       break;
     case Prop::Nodes:
@@ -1003,6 +1007,9 @@ void ModelRenderer::SyncText(Node& n) {
       }
       break;
     }
+    case Kind::Chart:
+      static_cast<ChartWidget*>(n.w)->SetCaption(Q(c.Text()));
+      break;
     case Kind::Edit: {
       auto* edit = static_cast<QLineEdit*>(n.w);
       const int max_length = c.MaxLength() > 0 ? c.MaxLength() : 32767;
@@ -1080,6 +1087,9 @@ void ModelRenderer::SyncItems(Node& n) {
       SyncIndex(n);
       break;
     }
+    case Kind::Chart:
+      static_cast<ChartWidget*>(n.w)->SetSamples(c.Items(), c.Min(), c.Max());
+      break;
     case Kind::ListBox: {
       auto* list = static_cast<QListWidget*>(n.w);
       QStringList shown;

@@ -1,13 +1,16 @@
 #include "Widgets.h"
 
 #include <QEnterEvent>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPolygonF>
 #include <QResizeEvent>
 #include <QStyle>
 #include <algorithm>
+#include <cstdio>
 
 #include "Icons.h"
 
@@ -191,6 +194,68 @@ void MeterWidget::paintEvent(QPaintEvent*) {
     painter.setBrush(i < lit ? on : off);
     painter.drawRoundedRect(r, 1.5, 1.5);
   }
+}
+
+// ---------------------------------------------------------------------------
+// ChartWidget
+
+ChartWidget::ChartWidget(QWidget* parent) : QWidget(parent) {}
+
+void ChartWidget::SetSamples(const std::vector<std::string>& samples, int min, int max) {
+  samples_.clear();
+  for (const std::string& text : samples) {
+    Sample sample{};
+    if (std::sscanf(text.c_str(), "%lld %d %d", &sample.t, &sample.satellites, &sample.csq) == 3) {
+      samples_.push_back(sample);
+    }
+  }
+  min_ = min;
+  max_ = std::max(min + 1, max);
+  update();
+}
+
+void ChartWidget::SetCaption(const QString& caption) {
+  caption_ = caption;
+  update();
+}
+
+void ChartWidget::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.setRenderHint(QPainter::Antialiasing);
+  const QFontMetrics metrics(font());
+  const int top = metrics.height() + 2;
+  const QRectF plot(1, top, width() - 2, height() - top - 1);
+  painter.setPen(QColor(200, 206, 218));
+  painter.setBrush(Qt::white);
+  painter.drawRect(plot);
+  painter.setPen(QColor(62, 98, 170));
+  painter.drawText(QPointF(2, metrics.ascent()), caption_);
+  if (samples_.empty()) return;
+  const long long newest = samples_.back().t;
+  constexpr double kSpan = 600.0;  // ten minutes
+  const auto x = [&](long long t) {
+    return plot.right() - static_cast<double>(newest - t) / kSpan * plot.width();
+  };
+  const auto y = [&](int v) {
+    const int clamped = std::clamp(v, min_, max_);
+    return plot.bottom() - (clamped - min_) / static_cast<double>(max_ - min_) * plot.height();
+  };
+  const auto draw = [&](const QColor& color, int Sample::*field) {
+    QPolygonF line;
+    for (const Sample& s : samples_) {
+      if (newest - s.t <= 600) line << QPointF(x(s.t), y(s.*field));
+    }
+    painter.setPen(QPen(color, 1.5));
+    painter.drawPolyline(line);
+  };
+  draw(QColor(40, 140, 60), &Sample::satellites);
+  draw(QColor(200, 60, 60), &Sample::csq);
+  const Sample& last = samples_.back();
+  const QString legend = QString("sat %1  csq %2").arg(last.satellites).arg(last.csq);
+  painter.setPen(QColor(90, 90, 90));
+  painter.drawText(
+      QPointF(plot.right() - metrics.horizontalAdvance(legend) - 4, plot.top() + metrics.ascent() + 2),
+      legend);
 }
 
 // ---------------------------------------------------------------------------

@@ -82,6 +82,31 @@ class MeterWidget : public QWidget {
   int position_ = 0;
 };
 
+// The status chart: two lines over the last ten minutes, satellites in view
+// and the GSM signal, from samples "seconds satellites csq".
+class ChartWidget : public QWidget {
+ public:
+  explicit ChartWidget(QWidget* parent);
+  void SetSamples(const std::vector<std::string>& samples, int min, int max);
+  void SetCaption(const QString& caption);
+  QSize sizeHint() const override { return {300, 110}; }
+  QSize minimumSizeHint() const override { return {160, 80}; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  struct Sample {
+    long long t;
+    int satellites;
+    int csq;
+  };
+  std::vector<Sample> samples_;
+  int min_ = 0;
+  int max_ = 31;
+  QString caption_;
+};
+
 // A check box whose caption wraps: the box and a label beside it.
 class CheckRow : public QWidget {
  public:

@@ -26,10 +26,13 @@ MainWindow::MainWindow(platform::Platform& platform, Options opts)
       settings(*this),
       transfer(*this),
       monitoring(*this),
+      faultlog(*this),
       firmware(*this),
       remote(*this),
       vehicle(*this) {
   ui::DeclareMainControls(controls);
+  monitor::Monitoring::DeclareControls(controls);
+  protocol::FaultLog::DeclareControls(controls);
   config::Transfer::DeclareControls(controls);
   config::DeclareConfigControls(controls);
   config.BindControls();
@@ -39,6 +42,8 @@ MainWindow::MainWindow(platform::Platform& platform, Options opts)
   // The help editor is created after the main window, hidden.
   ui::HelpEditor::DeclareControls(controls);
   shell.BindHandlers();
+  monitoring.BindHandlers();
+  faultlog.BindHandlers();
   help_editor.BindHandlers();
 
   Timer1 = plat.timers->CreateTimer();
@@ -81,6 +86,7 @@ void MainWindow::FormShow() {
   settings.ReadFormSettings();
   // The port of the settings is probed even when the system would leave it out.
   plat.devices->NamePort(link.PortName);
+  monitoring.LoadMonitoringTexts();
   shell.LoadMenuImages();
   // Applying the language: the structure tree's nodes come from the language file.
   config.ReadStructParamFromIni();

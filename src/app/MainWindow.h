@@ -16,6 +16,7 @@
 #include "net/RemoteConfig.h"
 #include "platform/Platform.h"
 #include "protocol/Dispatcher.h"
+#include "protocol/FaultLog.h"
 #include "ui/Controls.h"
 #include "ui/HelpEditor.h"
 #include "ui/Messages.h"
@@ -71,6 +72,7 @@ class MainWindow {
   config::WindowSettings settings;
   config::Transfer transfer;
   monitor::Monitoring monitoring;
+  protocol::FaultLog faultlog;
   firmware::Firmware firmware;
   net::RemoteConfig remote;
   vehicle::Vehicle vehicle;

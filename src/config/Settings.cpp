@@ -68,12 +68,13 @@ bool WindowSettings::SaveFormSettings() {
 }
 
 int WindowSettings::ReadPass(const std::string& imei) const {
-  if (imei.empty()) return 0;
+  // The IMEI becomes an INI key: anything but plain digits could write sections of its own.
+  if (!monitor::IsValidImei(imei)) return 0;
   return static_cast<int>(w_.plat.ini->ReadInteger(Path(), "Passes", imei, 0));
 }
 
 bool WindowSettings::WritePass(const std::string& imei, int password) {
-  if (imei.empty()) return false;
+  if (!monitor::IsValidImei(imei)) return false;
   return w_.plat.ini->WriteString(Path(), "Passes", imei, std::to_string(password));
 }
 

@@ -84,8 +84,13 @@ void PacketCodec::Receive_analyse() {
 
 void PacketCodec::ScanFrames(const uint8_t* block, size_t count) {
   if (block == nullptr) return;
-  for (size_t i = 0; i < count;) {
-    if (count - i >= 4 && std::memcmp(block + i, "SLRL", 4) == 0) {
+  // Every "SLRL" is tried, also one inside an earlier frame; the search jumps
+  // from one 'S' to the next.
+  for (size_t i = 0; i + 4 <= count;) {
+    const void* s = std::memchr(block + i, 'S', count - i - 3);
+    if (s == nullptr) return;
+    i = static_cast<size_t>(static_cast<const uint8_t*>(s) - block);
+    if (std::memcmp(block + i, "SLRL", 4) == 0) {
       w_.dispatcher.Read_Data(block + i + 4, count - i - 4);
       i += 5;
     } else {

@@ -162,8 +162,7 @@ void PortDiscovery::ClosePortConnection() {
 }
 
 void PortDiscovery::ClearStatusRecords() {
-  w_.monitoring.NavigationRecord.fill(0);
-  w_.monitoring.DeviceRecord.fill(0);
+  w_.monitoring.ClearRecords();
 }
 
 void PortDiscovery::ButtonEnabled(bool on) {

@@ -156,7 +156,7 @@ void Dispatcher::Dispatch(uint8_t command, const Payload& p) {
       OnBluetooth(command, p);
       return;
     case kFaultLog:
-      w_.monitoring.OnFaultLogAnswer(p);
+      w_.faultlog.OnAnswer(p);
       return;
     case kRemoteFlashBlock:
       w_.firmware.OnRemoteFlashAnswer(p[0]);
@@ -248,18 +248,19 @@ void Dispatcher::OnConfigWrite(const Payload& p) {
 }
 
 void Dispatcher::OnStatusRecord(const Payload& p) {
+  // Kind and length first: an answer too short for them is ignored.
+  if (p.size() < 3) return;
   const uint8_t kind = p[0];
   if (kind != 0 && kind != 1) return;
   monitor::Monitoring& m = w_.monitoring;
+  // Only the bytes that arrived are copied, whatever the length field says.
   const size_t n = std::min<size_t>(p.U16(1), p.Available(3));
   if (kind == 0) {
-    const size_t copy = std::min(n, m.NavigationRecord.size());
-    if (copy > 0) std::memcpy(m.NavigationRecord.data(), p.data() + 3, copy);
+    m.StoreNavigationRecord(p.data() + 3, n);
     m.Refresh_GPS();
     return;
   }
-  const size_t copy = std::min(n, m.DeviceRecord.size());
-  if (copy > 0) std::memcpy(m.DeviceRecord.data(), p.data() + 3, copy);
+  m.StoreDeviceRecord(p.data() + 3, n);
   m.Refresh_DEVICE();
   if (w_.link.AutoReadConfig) {
     w_.link.AutoReadConfig = false;

@@ -44,6 +44,8 @@ const char* KindName(Kind kind) {
       return "checktree";
     case Kind::ListBox:
       return "listbox";
+    case Kind::Chart:
+      return "chart";
   }
   return "control";
 }

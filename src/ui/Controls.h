@@ -29,6 +29,9 @@ enum class Kind {
   RadioGroup,
   CheckTree,
   ListBox,
+  // A line chart of samples drawn by the front end: Items hold one sample
+  // each, "seconds value1 value2"; Min and Max give the value axis.
+  Chart,
 };
 
 const char* KindName(Kind kind);

@@ -69,7 +69,11 @@ void DeclareMainControls(ControlModel& m) {
   // The system's serial ports, as probed by the search.
   m.Add("ENUMPORTS", Kind::ListBox, "MainForm").SetVisible(false);
 
-  // Cloud page: upload after every write to the tracker.
+  // Cloud page: the IMEI of a single upload or download, filled with the
+  // connected tracker's IMEI; upload after every write to the tracker.
+  m.Add("Label39", Kind::Label, "TabSheet13").SetText("IMEI:");
+  Control& cloud_imei = m.Add("IMEICLOUD", Kind::Edit, "TabSheet13");
+  cloud_imei.SetMaxLength(15);
   m.Add("AutoSendConfig", Kind::CheckBox, "TabSheet13")
       .SetText("Отправлять конфигурацию в \"Облако\" автоматически при записи в прибор");
 
@@ -99,11 +103,6 @@ void DeclareMainControls(ControlModel& m) {
   m.Add("Label31", Kind::Label, "MesPage2").SetText("Вы действительно хотите выполнить данную операцию!");
   m.Add("Button3", Kind::Button, "MesPage2").SetText("Да");
   m.Add("Button4", Kind::Button, "MesPage2").SetText("Нет");
-
-  // Monitoring page: the tracker's IMEI and the track deletion.
-  m.Add("LIMEI", Kind::Label, "TabSheet2").SetText("IMEI:");
-  m.Add("CopyIMEI", Kind::Label, "TabSheet2").SetText("Копировать");
-  m.Add("DeleteTrack", Kind::Button, "TabSheet2").SetText("Удалить трек");
 }
 
 }  // namespace rlv::ui

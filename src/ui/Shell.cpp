@@ -362,7 +362,8 @@ void Shell::Button2Click() {
 
 void Shell::DeleteTrackClick() {
   ControlModel& c = w_.controls;
-  LastOperation = kOpDeleteTrack;
+  // The erase becomes the operation a later password repeats only once "Да"
+  // confirms it: after "Нет" no accepted password may erase the track.
   ConfirmAction = kConfirmDeleteTrack;
   c["PageControlMes"].SetIndex(kMesPageConfirm);
   c["Label31"].SetText(kConfirmText);
@@ -371,7 +372,10 @@ void Shell::DeleteTrackClick() {
 }
 
 void Shell::Button3Click() {
-  if (ConfirmAction == kConfirmDeleteTrack) w_.codec.SendPacket(kCmdDeleteTrack, nullptr, 0);
+  if (ConfirmAction == kConfirmDeleteTrack) {
+    LastOperation = kOpDeleteTrack;
+    w_.codec.SendPacket(kCmdDeleteTrack, nullptr, 0);
+  }
   w_.controls["MESPANEL"].SetVisible(false);
 }
 

@@ -22,6 +22,11 @@ platform::DateTime At(int64_t ms, int hour_offset) {
   rest /= 60;
   t.hour += static_cast<int>(rest % 24);
   t.day += static_cast<int>(rest / 24);
+  // Past midnight the hour wraps into the next day (days stay within December).
+  if (t.hour >= 24) {
+    t.hour -= 24;
+    ++t.day;
+  }
   return t;
 }
 }  // namespace

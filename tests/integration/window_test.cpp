@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -50,6 +51,7 @@ class WindowTest : public QObject {
   void filtersBecomeQtFilters();
   void draggingTheTitleBarMovesTheWindow();
   void closeImageClosesTheWindow();
+  void monitoringPageShowsTheStatusAndItsChart();
 
  private:
   rlv::app::MainWindow& Window() { return front_->Window(); }
@@ -410,6 +412,23 @@ void WindowTest::closeImageClosesTheWindow() {
   QTest::mouseClick(W("CloseImage"), Qt::LeftButton, {}, QPoint(9, 9));
   QVERIFY(Window().Closed());
   QTRY_VERIFY(!frame->isVisible());
+}
+
+void WindowTest::monitoringPageShowsTheStatusAndItsChart() {
+  auto* imei = qobject_cast<QLabel*>(W("LIMEI"));
+  QVERIFY(imei != nullptr);
+  QTRY_COMPARE_WITH_TIMEOUT(imei->text(), QString("IMEI: 866000000000001"), 15000);
+  Window().shell.SelectPage(1);
+  auto* chart = dynamic_cast<rlv::qtw::ChartWidget*>(W("StatusChart"));
+  QVERIFY(chart != nullptr);
+  QTRY_VERIFY(chart->isVisible());
+  // One sample a second while the status polls arrive.
+  QTRY_VERIFY_WITH_TIMEOUT(Model()["StatusChart"].Items().size() >= 2, 5000);
+  QVERIFY(!chart->grab().isNull());
+  auto* lat = qobject_cast<QLabel*>(W("LLat"));
+  // The demo tracker drives: its latitude, with a literal comma and six decimals.
+  QVERIFY2(QRegularExpression(QString::fromUtf8("^Широта: 55,\\d{6}$")).match(lat->text()).hasMatch(),
+           qPrintable(lat->text()));
 }
 
 QTEST_MAIN(WindowTest)

@@ -26,6 +26,37 @@ TEST(Crc, CheckValuesOfTheStandardInput) {
   EXPECT_EQ(link::Crc8(nullptr, 0), 0);
 }
 
+// The checksums a bit at a time, as their definitions read.
+uint16_t BitwiseCrc16(const uint8_t* data, size_t count) {
+  uint16_t crc = 0xFFFF;
+  for (size_t i = 0; i < count; ++i) {
+    crc ^= data[i];
+    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : crc >> 1;
+  }
+  return crc;
+}
+uint8_t BitwiseCrc8(const uint8_t* data, size_t count) {
+  uint8_t crc = 0;
+  for (size_t i = 0; i < count; ++i) {
+    crc ^= data[i];
+    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? static_cast<uint8_t>((crc >> 1) ^ 0x8C) : crc >> 1;
+  }
+  return crc;
+}
+
+TEST(Crc, EightBytesAtATimeAgreeWithTheBitwiseDefinitionAtEveryLengthAndAlignment) {
+  std::mt19937 rng(7);
+  Bytes data(600);
+  for (auto& b : data) b = static_cast<uint8_t>(rng());
+  for (size_t start = 0; start < 9; ++start) {
+    for (size_t length = 0; length + start <= 530; length += (length < 40 ? 1 : 37)) {
+      const uint8_t* p = data.data() + start;
+      ASSERT_EQ(link::Crc16(p, length), BitwiseCrc16(p, length)) << start << " " << length;
+      ASSERT_EQ(link::Crc8(p, length), BitwiseCrc8(p, length)) << start << " " << length;
+    }
+  }
+}
+
 // A configurator with a tracker device present and its port open, but idle.
 struct OpenPortWorld : World {
   OpenPortWorld() {

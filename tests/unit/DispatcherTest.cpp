@@ -153,8 +153,15 @@ TEST(Dispatch, SmallAnswers) {
 
 TEST(Dispatch, EventLogWithCountZeroDecodesNothing) {
   Connected c;
+  const auto& memo = c.w().controls["LOG_memo"];
   c.Answer(41, {0});
+  EXPECT_TRUE(memo.Lines().empty());
   c.Answer(41, {200, 1});  // count beyond the payload stops at its end
+  ASSERT_EQ(memo.Lines().size(), 1u);
+  EXPECT_EQ(memo.Lines()[0].substr(8), " - Code1");
+  c.Answer(41, {3, 0, 7, 9});  // code 0 is no event
+  ASSERT_EQ(memo.Lines().size(), 3u);
+  EXPECT_EQ(memo.Lines()[2].substr(8), " - Code9");
   EXPECT_TRUE(c.shown.empty());
 }
 

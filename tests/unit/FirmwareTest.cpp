@@ -235,11 +235,13 @@ TEST(UsbFlash, FromTheApplicationToTheNewBuildWithoutASecondPress) {
   EXPECT_EQ(f.Frames(4, mark).front(), sim::BuildRequestFrame(4, {1}));
 
   // Back in the application: the device record carries the new build.
-  ASSERT_TRUE(f.RunUntil([&] { return f.w().monitoring.DeviceRecord[20] != 0; }, 3000));
+  ASSERT_TRUE(
+      f.RunUntil([&] { return link::GetU16(f.w().monitoring.DeviceRecord.data() + 20) == 2026; }, 3000));
   const auto& record = f.w().monitoring.DeviceRecord;
   EXPECT_EQ(link::GetU16(record.data() + 20), 2026);
   EXPECT_EQ(link::GetU16(record.data() + 22), 1209);
   EXPECT_EQ(record[24], 7);
+  EXPECT_NE(f.Text("LVer").find("2026.1209.07"), std::string::npos) << f.Text("LVer");
   EXPECT_EQ(f.w().controls["RzPageControl1"].Index(), 1);
 }
 

@@ -80,7 +80,7 @@ TEST(GnssUpdate, RunsToTheEndAgainstTheEmulatedReceiver) {
   const Bytes agent = MakeAgent(14);
   r.PutFiles(agent);
   const size_t mark = r.env.serial.Writes().size();
-  r.w().firmware.GNSSUPDClick();
+  ASSERT_TRUE(r.w().controls.UserClick("GNSSUPD"));
   EXPECT_EQ(r.w().controls["RzPageControl1"].Index(), 2);
   ASSERT_TRUE(r.env.clock.RunUntil([&] { return r.Label() == kDone; }, 120000));
   ASSERT_TRUE(r.LinkResumed(10000));

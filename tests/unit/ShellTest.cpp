@@ -67,8 +67,10 @@ struct Tracker : fake::World {
     }
     return out;
   }
+  // The tracker's IMEI reaches the transfer through its device record.
   void Remember(int password) {
-    w().transfer.TrackerImei = kImei;
+    env.clock.RunUntil([&] { return !w().transfer.TrackerImei.empty(); }, 2000);
+    ASSERT_EQ(w().transfer.TrackerImei, kImei);
     ASSERT_TRUE(w().settings.WritePass(kImei, password));
   }
   bool PromptShown() {
@@ -553,8 +555,10 @@ TEST(Password, AnAcceptedPasswordRepeatsTheLastOperation) {
 
 TEST(Password, TheAutomaticReadIsRepeatedAfterTheRememberedPassword) {
   fake::World world(Locked(kPassword));
-  world.w().transfer.TrackerImei = kImei;
-  world.w().settings.WritePass(kImei, kPassword);
+  // Remembered under the IMEI that the simulated tracker's device record carries.
+  ASSERT_EQ(world.sim.Config().imei, kImei);
+  world.env.dir.Write("config.ini",
+                      "[Passes]\n" + std::string(kImei) + "=" + std::to_string(kPassword) + "\n");
   world.Start();
   world.env.clock.Advance(2500);
   // identify, first poll, the automatic read refused, the password, the read again
@@ -570,7 +574,8 @@ TEST(Password, TheAutomaticReadIsRepeatedAfterTheRememberedPassword) {
 TEST(Password, AnAcceptedPasswordRepeatsAConfigurationWrite) {
   Tracker t(kPassword);
   auto& c = t.w().controls;
-  t.w().transfer.TrackerImei = kImei;
+  t.env.clock.RunUntil([&] { return !t.w().transfer.TrackerImei.empty(); }, 2000);
+  ASSERT_EQ(t.w().transfer.TrackerImei, kImei);
   // The write remembers the page's password first, so the refusal is answered with it.
   c["CONFPASS"].SetText("1234");
   ASSERT_TRUE(c.UserClick("MImage6"));
@@ -589,7 +594,8 @@ TEST(Confirmation, DeletingTheTrackAsksFirst) {
   auto& w = t.w();
   auto& c = w.controls;
   ASSERT_TRUE(c.UserClick("DeleteTrack"));
-  EXPECT_EQ(w.shell.LastOperation, Shell::kOpDeleteTrack);
+  // Only "Да" makes the erase the operation a password repeats.
+  EXPECT_EQ(w.shell.LastOperation, Shell::kNoOperation);
   EXPECT_EQ(w.shell.ConfirmAction, Shell::kConfirmDeleteTrack);
   EXPECT_TRUE(c["MESPANEL"].Visible());
   EXPECT_EQ(c["PageControlMes"].Index(), 2);
@@ -601,6 +607,7 @@ TEST(Confirmation, DeletingTheTrackAsksFirst) {
 
   c.UserClick("DeleteTrack");
   c.UserClick("Button3");  // "Да"
+  EXPECT_EQ(w.shell.LastOperation, Shell::kOpDeleteTrack);
   EXPECT_FALSE(c["MESPANEL"].Visible() && c["PageControlMes"].Index() == 2);
   t.Settle();
   EXPECT_EQ(t.Requests(), std::vector<int>{38});

@@ -481,14 +481,15 @@ TEST(TransferWrite, SendsBlock0ThenOnAcceptanceBlock1AndRemembersThePassword) {
   junk.fill(0xEE);
   t.sim.SetRecord(0, junk);
   t.sim.SetRecord(1, junk);
-  w.transfer.TrackerImei = "356938035643809";
+  t.env.clock.RunUntil([&] { return !w.transfer.TrackerImei.empty(); }, 2000);
+  ASSERT_EQ(w.transfer.TrackerImei, t.sim.Config().imei);
   w.controls["CONFPASS"].SetText("4321");
 
   w.transfer.LoadToDevice();
   ASSERT_EQ(t.Sent(33).size(), 1u);
   EXPECT_EQ(t.Sent(33)[0], Cat({Bytes{0, 0x00, 0x02}, B(w.config.ConfigBlock1)}));
   EXPECT_EQ(t.shown.back(), t.Msg(3));
-  EXPECT_EQ(t.env.ini.ReadInteger(w.settings.Path(), "Passes", "356938035643809", -1), 4321);
+  EXPECT_EQ(t.env.ini.ReadInteger(w.settings.Path(), "Passes", t.sim.Config().imei, -1), 4321);
   t.env.clock.Advance(400);
   ASSERT_EQ(t.Sent(33).size(), 2u);
   EXPECT_EQ(t.Sent(33)[1], Cat({Bytes{1, 0x00, 0x02}, B(w.config.ConfigBlock2)}));

@@ -65,6 +65,133 @@ TrackerSim::TrackerSim(SimConfig config) : config_(std::move(config)), bootloade
     link::PutU16(records_[0].data() + kRecordCrcOffset, link::Crc16(records_[0].data(), kRecordCrcOffset));
   }
   records_[1] = DefaultRecord2();
+  fault_memory_.fill(0xFF);  // erased memory
+  events_ = config_.events;
+  BuildDeviceRecord();
+  if (config_.living) UpdateLivingState();
+}
+
+void TrackerSim::BuildDeviceRecord() {
+  uint8_t* d = device_.data();
+  link::PutU16(d + 0, config_.device_id);
+  std::fill(d + 2, d + 18, 0);
+  const size_t imei_size = std::min<size_t>(config_.imei.size(), 16);
+  std::copy(config_.imei.begin(), config_.imei.begin() + static_cast<std::ptrdiff_t>(imei_size), d + 2);
+  d[18] = config_.firmware_version;
+  d[19] = config_.device_type;
+  link::PutU16(d + 20, config_.build[0]);
+  link::PutU16(d + 22, config_.build[1]);
+  d[24] = static_cast<uint8_t>(config_.build[2]);
+  d[25] = 0x31;  // GSM registered (1), GPRS state 3
+  link::PutU16(d + 51, 30);
+  link::PutU16(d + 90, 120);
+  d[97] = config_.input_types[0];
+  d[98] = config_.input_types[1];
+  d[214] = config_.operator_index;
+  link::PutU16(d + 233, config_.gnss_version);
+}
+
+void TrackerSim::AddFaultRecord(const FaultRecord& record) {
+  constexpr size_t kRecord = 21;
+  if ((fault_records_ + 1) * kRecord > fault_memory_.size()) return;
+  uint8_t* r = fault_memory_.data() + fault_records_ * kRecord;
+  link::PutU32(r, record.time);
+  link::PutU32(r + 4, record.cfsr);
+  link::PutU32(r + 8, record.hfsr);
+  link::PutU32(r + 12, record.mmfar);
+  link::PutU32(r + 16, record.bfar);
+  r[20] = link::Crc8(r, 20);
+  ++fault_records_;
+}
+
+void TrackerSim::Advance(uint32_t ms) {
+  elapsed_ms_ += ms;
+  while (!paced_.empty() && elapsed_ms_ >= pace_due_ms_) {
+    const std::vector<uint8_t> frame = paced_.front();
+    paced_.erase(paced_.begin());
+    pace_due_ms_ += config_.fault_block_pace_ms;
+    if (output_) output_(frame);
+  }
+  if (!config_.living) return;
+  while (living_second_ < elapsed_ms_ / 1000) {
+    ++living_second_;
+    UpdateLivingState();
+  }
+}
+
+// The living tracker's state at second `living_second_`: a drive round a
+// closed path with stops, a key presented every half minute, an event now and then.
+void TrackerSim::UpdateLivingState() {
+  const uint64_t t = living_second_;
+  uint8_t* n = navigation_.data();
+  constexpr uint32_t kStart = 1767225600;  // 01.01.2026 00:00:00 UTC
+  link::PutU32(n + 0, kStart + static_cast<uint32_t>(t));
+  // A square of about 1.1 km a side, 1000 millionths of a degree per 10 s.
+  const uint64_t leg = (t / 100) % 4;
+  const auto along = static_cast<int32_t>((t % 100) * 100);
+  int32_t dlat = 0;
+  int32_t dlon = 0;
+  int16_t course = 0;
+  switch (leg) {
+    case 0:
+      dlat = along;
+      course = 0;
+      break;
+    case 1:
+      dlat = 10000;
+      dlon = along;
+      course = 900;
+      break;
+    case 2:
+      dlat = 10000 - along;
+      dlon = 10000;
+      course = 1800;
+      break;
+    default:
+      dlon = 10000 - along;
+      course = 2700;
+      break;
+  }
+  const bool moving = (t / 50) % 5 != 4;  // a stop of 50 s every 250 s
+  link::PutU32(n + 4, static_cast<uint32_t>(55750000 + dlat));
+  link::PutU32(n + 8, static_cast<uint32_t>(37620000 + dlon));
+  n[12] = static_cast<uint8_t>(8 + (t / 7) % 7);
+  n[14] = static_cast<uint8_t>(7 + (t / 11) % 9);
+  link::PutU16(n + 15, static_cast<uint16_t>(150 + (t / 13) % 5));
+  link::PutU16(n + 17, static_cast<uint16_t>(moving ? 400 + (t % 9) * 5 : 0));
+  link::PutU16(n + 19, static_cast<uint16_t>(course));
+  link::PutU32(n + 21, static_cast<uint32_t>(t * 11));
+  const uint16_t inputs[2] = {static_cast<uint16_t>(12000 + (t % 20) * 50), static_cast<uint16_t>(t % 300)};
+  link::PutU16(n + 29, inputs[0]);
+  link::PutU16(n + 31, inputs[1]);
+  link::PutU16(n + 33, static_cast<uint16_t>(2000 - (t / 30) % 1000));
+  link::PutU16(n + 35, 0);
+  n[37] = 21;
+  n[38] = static_cast<uint8_t>(-128);  // no second fuel sensor
+  const bool key = t % 30 < 3;
+  const uint8_t key_code[6] = {0x01, 0xA2, 0xB3, 0xC4, 0xD5, 0x00};
+  for (size_t i = 0; i < 6; ++i) n[40 + i] = key ? key_code[i] : 0;
+  n[46] = static_cast<uint8_t>(18 + (t / 60) % 3);
+  n[47] = static_cast<uint8_t>(-128);
+  n[48] = 1;
+  n[50] = moving ? 1 : 0;
+  n[55] = key ? 1 : 0;
+  n[58] = static_cast<uint8_t>((moving ? 0x01 : 0) | 0x40);
+  n[59] = 2 << 1;  // receiver fine
+  n[60] = 34;
+  link::PutU16(n + 61, static_cast<uint16_t>(static_cast<int16_t>(-12 + static_cast<int>(t % 5))));
+  link::PutU16(n + 63, static_cast<uint16_t>(static_cast<int16_t>(8 - static_cast<int>(t % 3))));
+  link::PutU16(n + 65, 1000);
+  link::PutU32(n + 67, static_cast<uint32_t>(86400 + t));
+  n[71] = static_cast<uint8_t>(12 + (t / 5) % 15);
+  for (size_t i = 155; i <= 160; ++i) n[i] = static_cast<uint8_t>(-128);
+  n[155] = 5;
+  // Device record: the backlog grows while the server is away.
+  link::PutU32(device_.data() + 74, static_cast<uint32_t>((t / 3) % 40));
+  if (t > 0 && t % 20 == 0) {
+    static constexpr uint8_t kCodes[] = {1, 2, 3, 5, 8, 13, 17, 21};
+    events_.push_back(kCodes[(t / 20) % sizeof kCodes]);
+  }
 }
 
 void TrackerSim::SetOutput(Output out) {
@@ -181,6 +308,7 @@ const std::array<TrackerSim::CommandEntry, 256>& TrackerSim::Commands() {
     t[cmd::kEventLog] = {&TrackerSim::OnEventLog, kApplication, false};
     t[cmd::kTransparentPort] = {&TrackerSim::OnTransparentPort, kApplication, false};
     t[cmd::kRemoteFirmwareBlock] = {&TrackerSim::OnRemoteFirmwareBlock, kApplication, false};
+    t[cmd::kFaultLog] = {&TrackerSim::OnFaultLog, kApplication, false};
     return t;
   }();
   return table;
@@ -199,6 +327,10 @@ void TrackerSim::Dispatch(uint8_t command, const uint8_t* p, size_t n) {
     std::vector<uint8_t> answer{forced->second};
     if (command == cmd::kConfigRead || command == cmd::kConfigWrite) answer.push_back(n > 0 ? p[0] : 0);
     Answer(command, answer);
+    return;
+  }
+  if (auto forced = config_.forced_payload.find(command); forced != config_.forced_payload.end()) {
+    Answer(command, forced->second);
     return;
   }
   if (entry.needs_unlock && Locked()) {
@@ -231,7 +363,8 @@ void TrackerSim::OnRestart(uint8_t command, const uint8_t* p, size_t n) {
   // An image taken whole by the bootloader is what the application now runs.
   if (bootloader_ && p[0] == 0 && bootloader_part_.Complete()) InstallFlashedBuild();
   if (p[0] == 0 && receiver_.Finished() && config_.gnss_version_after_update != 0) {
-    link::PutU16(device_.data() + 233, config_.gnss_version_after_update);
+    config_.gnss_version = config_.gnss_version_after_update;
+    link::PutU16(device_.data() + 233, config_.gnss_version);
   }
   bootloader_ = p[0] == 1;
   bootloader_part_.Restart();
@@ -245,6 +378,10 @@ void TrackerSim::OnRestart(uint8_t command, const uint8_t* p, size_t n) {
 void TrackerSim::InstallFlashedBuild() {
   const std::vector<uint8_t>& h = bootloader_part_.Header();
   if (h.size() < 25) return;
+  config_.firmware_version = h[5];
+  config_.build[0] = link::GetU16(h.data() + 20);
+  config_.build[1] = link::GetU16(h.data() + 22);
+  config_.build[2] = h[24];
   device_[18] = h[5];
   std::copy(h.begin() + 20, h.begin() + 25, device_.begin() + 20);
 }
@@ -364,6 +501,7 @@ void TrackerSim::OnPassword(uint8_t command, const uint8_t* p, size_t n) {
 
 void TrackerSim::OnDeleteTrack(uint8_t command, const uint8_t*, size_t) {
   ++track_delete_count_;
+  link::PutU32(device_.data() + 74, 0);  // nothing left to send
   Answer(command, {status::kOk});
 }
 
@@ -377,6 +515,44 @@ void TrackerSim::OnEventLog(uint8_t command, const uint8_t* p, size_t n) {
   answer.insert(answer.end(), events_.begin(), events_.begin() + static_cast<std::ptrdiff_t>(count));
   events_.erase(events_.begin(), events_.begin() + static_cast<std::ptrdiff_t>(count));
   Answer(command, answer);
+}
+
+}  // namespace rlv::sim
+
+namespace rlv::sim {
+
+// Request 00: the eight 512-byte blocks (index, two unused bytes, data) and
+// the end marker FF. Request 01: the log is erased, acknowledged with a
+// one-byte status that carries no block.
+void TrackerSim::OnFaultLog(uint8_t command, const uint8_t* p, size_t n) {
+  constexpr size_t kBlock = 512;
+  std::vector<std::vector<uint8_t>> frames;
+  if (n >= 1 && p[0] == 1) {
+    fault_memory_.fill(0xFF);
+    fault_records_ = 0;
+    Answer(command, {status::kOk});
+    return;
+  }
+  if (n >= 1 && p[0] == 0) {
+    for (uint8_t block = 0; block < 8; ++block) {
+      std::vector<uint8_t> answer(3 + kBlock);
+      answer[0] = block;
+      std::copy(fault_memory_.begin() + block * kBlock, fault_memory_.begin() + (block + 1) * kBlock,
+                answer.begin() + 3);
+      frames.push_back(BuildResponseFrame(command, answer));
+    }
+  } else {
+    return;
+  }
+  frames.push_back(BuildResponseFrame(command, {0xFF}));
+  if (config_.fault_block_pace_ms == 0) {
+    for (const auto& frame : frames) {
+      if (output_) output_(frame);
+    }
+    return;
+  }
+  if (paced_.empty()) pace_due_ms_ = elapsed_ms_ + config_.fault_block_pace_ms;
+  paced_.insert(paced_.end(), frames.begin(), frames.end());
 }
 
 }  // namespace rlv::sim

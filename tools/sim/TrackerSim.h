@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "Bootloader.h"
@@ -41,6 +42,7 @@ inline constexpr uint8_t kDeleteTrack = 38;
 inline constexpr uint8_t kEventLog = 41;
 inline constexpr uint8_t kTransparentPort = 52;
 inline constexpr uint8_t kRemoteFirmwareBlock = 209;
+inline constexpr uint8_t kFaultLog = 177;
 }  // namespace cmd
 
 // Status bytes (P[0]) the simulated tracker answers with.
@@ -69,6 +71,35 @@ struct SimConfig {
   bool check_record_crc = false;
   // Receiver firmware version (device record byte 233) after a receiver update; 0 keeps it.
   uint16_t gnss_version_after_update = 0;
+  // Command code -> payload answered instead of the real one, as it stands
+  // (short, lying about its length, of an unknown kind...).
+  std::map<uint8_t, std::vector<uint8_t>> forced_payload{};
+
+  // The device record's identity.
+  std::string imei = "866000000000001";  // at most 16 characters
+  uint16_t device_id = 1;
+  uint8_t firmware_version = 5;
+  uint16_t build[3] = {2018, 612, 3};
+  uint16_t gnss_version = 118;      // version x 100 + revision; 0 = not reported
+  uint8_t input_types[2] = {0, 1};  // analogue, frequency
+  uint8_t operator_index = 1;
+  // A living tracker: Advance() moves the fix along a path, advances its time
+  // and changes the readings; otherwise the records stay as they are set.
+  bool living = false;
+  // Event codes reported by the first event-log answers; a living tracker adds more over time.
+  std::vector<uint8_t> events{};
+  // Fault-log blocks are answered this many milliseconds apart (released by
+  // Advance); 0 sends all blocks and the end marker at once.
+  uint32_t fault_block_pace_ms = 0;
+};
+
+// One processor fault record of the tracker's fault log.
+struct FaultRecord {
+  uint32_t time = 0;  // seconds since 1970 UTC
+  uint32_t cfsr = 0;
+  uint32_t hfsr = 0;
+  uint32_t mmfar = 0;
+  uint32_t bfar = 0;
 };
 
 class TrackerSim {
@@ -98,6 +129,21 @@ class TrackerSim {
   // Reported (and then removed) by the next event-log answer.
   void QueueEvents(const std::vector<uint8_t>& codes);
   size_t PendingEvents() const { return events_.size(); }
+
+  // The device record rebuilt from the configuration's identity fields.
+  void BuildDeviceRecord();
+  // Moves a living tracker's clock on: position, time, satellites, inputs,
+  // key, sensors, work time, signal, backlog and new events; releases paced
+  // fault-log blocks that are due.
+  void Advance(uint32_t ms);
+  uint64_t ElapsedMs() const { return elapsed_ms_; }
+
+  // The fault log: records kept in the tracker's 4096-byte log memory, each
+  // ending in its Crc8; erased by command 177 with 01.
+  void AddFaultRecord(const FaultRecord& record);
+  // Raw access to the log memory (to corrupt a record in a test).
+  std::array<uint8_t, 4096>& FaultMemory() { return fault_memory_; }
+  size_t FaultRecordCount() const { return fault_records_; }
 
   // The two stored configuration records (index 0 and 1; other indexes throw
   // std::out_of_range). They start as a freshly reset configurator builds them.
@@ -159,6 +205,8 @@ class TrackerSim {
   void OnRemoteFirmwareBlock(uint8_t command, const uint8_t* p, size_t n);
   void FeedTransparent(const uint8_t* data, size_t n, size_t* used);
   void InstallFlashedBuild();
+  void OnFaultLog(uint8_t command, const uint8_t* p, size_t n);
+  void UpdateLivingState();
 
   SimConfig config_;
   Output output_;
@@ -182,6 +230,12 @@ class TrackerSim {
   std::array<uint8_t, kNavigationRecordSize> navigation_{};
   std::array<uint8_t, kDeviceRecordSize> device_{};
   std::array<std::array<uint8_t, kConfigRecordSize>, 2> records_{};
+  std::array<uint8_t, 4096> fault_memory_{};
+  size_t fault_records_ = 0;
+  std::vector<std::vector<uint8_t>> paced_;  // fault-log answers not yet sent
+  uint64_t pace_due_ms_ = 0;
+  uint64_t elapsed_ms_ = 0;
+  uint64_t living_second_ = 0;
 };
 
 // One frame with the given direction: magic, length, direction, command,

@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -46,11 +47,28 @@ struct Options {
   std::string host;
   std::string port;
   bool verbose = false;
-  rlv::sim::SimConfig sim;
   rlv::sim::BootloaderFaults faults;
   bool gnss_silent = false;
   std::string dump_flash;  // where the flashed body is written at the end
+  int fault_records = 0;
+  rlv::sim::SimConfig sim = [] {
+    rlv::sim::SimConfig config;
+    config.living = true;
+    config.fault_block_pace_ms = 100;  // each block read on its own by the receive quiet time
+    return config;
+  }();
 };
+
+constexpr int kTickMs = 50;  // the living tracker's clock step
+
+// Moves the simulated tracker's clock on by the real time since the last call.
+void AdvanceSim(rlv::sim::TrackerSim& sim, Clock::time_point* last) {
+  const Clock::time_point now = Clock::now();
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - *last).count();
+  if (ms <= 0) return;
+  *last += std::chrono::milliseconds(ms);
+  sim.Advance(static_cast<uint32_t>(ms));
+}
 
 void PrintUsage(std::FILE* to) {
   std::fprintf(to,
@@ -58,7 +76,9 @@ void PrintUsage(std::FILE* to) {
                "                          [--bootloader] [--bootloader-version N] [--password N]\n"
                "                          [--refuse-block K:STATUS] [--silent-from-block K]\n"
                "                          [--gnss-silent] [--dump-flash FILE]\n"
-               "                          [--verbose] [--help] [--version]\n"
+               "                          [--imei TEXT] [--gnss-version N] [--input-types A,B]\n"
+               "                          [--event N]... [--fault-records N] [--static] [--verbose]\n"
+               "                          [--help] [--version]\n"
                "  --pty                 serve on a new pseudo-terminal; its path is the first line\n"
                "                        on stdout (default)\n"
                "  --connect HOST:PORT   connect to the configurator's remote port over TCP,\n"
@@ -72,6 +92,16 @@ void PrintUsage(std::FILE* to) {
                "  --silent-from-block K the bootloader answers nothing from block K on\n"
                "  --gnss-silent         the GNSS receiver behind command 52 answers nothing\n"
                "  --dump-flash FILE     at the end, write the body the bootloader took to FILE\n"
+               "  --imei TEXT           IMEI in the device record, at most 16 characters\n"
+               "                        (default 866000000000001)\n"
+               "  --gnss-version N      GNSS receiver firmware, version x 100 + revision\n"
+               "                        (default 118; 0 = not reported)\n"
+               "  --input-types A,B     types of inputs 1 and 2 (0 analogue, 1 frequency,\n"
+               "                        2 and 3 counting; default 0,1)\n"
+               "  --event N             queue event code N (1..255) for the event log; repeatable\n"
+               "  --fault-records N     N processor fault records in the fault log (0..195)\n"
+               "  --static              keep the status records still (default: a living\n"
+               "                        tracker that drives, counts and reports events)\n"
                "  --verbose             trace every request and answer on stderr\n"
                "  --help                this text\n"
                "  --version             the version\n");
@@ -161,6 +191,39 @@ int ParseOptions(int argc, char** argv, Options* options) {
       }
       options->dump_flash = value;
       ++i;
+    } else if (arg == "--imei") {
+      if (value == nullptr || std::strlen(value) > 16) {
+        std::fprintf(stderr, "rlvexa-tracker-sim: --imei needs a text of at most 16 characters\n");
+        return 2;
+      }
+      options->sim.imei = value;
+      ++i;
+    } else if (arg == "--gnss-version") {
+      if (!need_number(65535)) return 2;
+      options->sim.gnss_version = static_cast<uint16_t>(number);
+    } else if (arg == "--input-types") {
+      unsigned a = 0;
+      unsigned b = 0;
+      char extra = 0;
+      if (value == nullptr || std::sscanf(value, "%u,%u%c", &a, &b, &extra) != 2 || a > 255 || b > 255) {
+        std::fprintf(stderr, "rlvexa-tracker-sim: --input-types needs two numbers A,B\n");
+        return 2;
+      }
+      options->sim.input_types[0] = static_cast<uint8_t>(a);
+      options->sim.input_types[1] = static_cast<uint8_t>(b);
+      ++i;
+    } else if (arg == "--event") {
+      if (!need_number(255)) return 2;
+      if (number == 0) {
+        std::fprintf(stderr, "rlvexa-tracker-sim: --event needs a code from 1 to 255\n");
+        return 2;
+      }
+      options->sim.events.push_back(static_cast<uint8_t>(number));
+    } else if (arg == "--fault-records") {
+      if (!need_number(195)) return 2;
+      options->fault_records = static_cast<int>(number);
+    } else if (arg == "--static") {
+      options->sim.living = false;
     } else if (arg == "--verbose") {
       options->verbose = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -287,10 +350,12 @@ int RunPty(rlv::sim::TrackerSim& sim, Channel& channel) {
   std::fflush(stdout);
 
   int result = 0;
+  Clock::time_point last = Clock::now();
   while (!g_stop) {
+    AdvanceSim(sim, &last);
     pollfd fds[2] = {{g_wake_pipe[0], POLLIN, 0}, {master, POLLIN, 0}};
     if (channel.HasPending()) fds[1].events |= POLLOUT;
-    if (poll(fds, 2, -1) < 0) {
+    if (poll(fds, 2, kTickMs) < 0) {
       if (errno == EINTR) continue;
       std::perror("rlvexa-tracker-sim: poll");
       result = 1;
@@ -442,7 +507,9 @@ class TcpClient {
 
 int RunTcp(rlv::sim::TrackerSim& sim, Channel& channel, const Options& options) {
   TcpClient client(options.host, options.port, channel);
+  Clock::time_point last = Clock::now();
   while (!g_stop) {
+    AdvanceSim(sim, &last);
     Clock::time_point now = Clock::now();
     client.CheckTimeout(now);
     client.Tick(now);
@@ -453,7 +520,9 @@ int RunTcp(rlv::sim::TrackerSim& sim, Channel& channel, const Options& options) 
           client.connecting() ? POLLOUT : static_cast<short>(POLLIN | (channel.HasPending() ? POLLOUT : 0));
       count = 2;
     }
-    if (poll(fds, count, client.PollTimeout(now)) < 0) {
+    const int client_timeout = client.PollTimeout(now);
+    const int timeout = client_timeout < 0 ? kTickMs : std::min(client_timeout, kTickMs);
+    if (poll(fds, count, timeout) < 0) {
       if (errno == EINTR) continue;
       std::perror("rlvexa-tracker-sim: poll");
       return 1;
@@ -485,6 +554,15 @@ int main(int argc, char** argv) {
   rlv::sim::TrackerSim sim(options.sim);
   sim.BootloaderPart().faults = options.faults;
   sim.Receiver().silent = options.gnss_silent;
+  for (int i = 0; i < options.fault_records; ++i) {
+    rlv::sim::FaultRecord record;
+    record.time = 1767225600u + static_cast<uint32_t>(i) * 3600u;
+    record.cfsr = 0x00020000u >> (i % 3);
+    record.hfsr = 0x40000000u;
+    record.mmfar = 0xE000ED34u;
+    record.bfar = 0x20000000u + static_cast<uint32_t>(i) * 4u;
+    sim.AddFaultRecord(record);
+  }
   Channel channel;
   const bool verbose = options.verbose;
   sim.SetRequestHook([verbose](uint8_t command, size_t payload_size) {
