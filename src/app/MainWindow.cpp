@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include <filesystem>
 #include <iostream>
 
 #include "config/ConfigControls.h"
@@ -136,6 +137,15 @@ void MainWindow::OnHotKey(int id) {
 void MainWindow::ReportProblem(const std::string& text) {
   std::cerr << text << '\n';
   messages.MessageShow(text);
+}
+
+std::string MainWindow::ResolveDataPath(const std::string& path) const {
+  if (path.empty() || !std::filesystem::u8path(path).is_relative()) return path;
+  return DataPath(path);
+}
+
+platform::IFiles& MainWindow::Files() const {
+  return plat.files != nullptr ? *plat.files : platform::DefaultFiles();
 }
 
 std::string MainWindow::DataPath(const std::string& file) const {

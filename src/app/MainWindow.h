@@ -56,6 +56,10 @@ class MainWindow {
 
   // A file in the data folder (the folder that stands for "beside the executable").
   std::string DataPath(const std::string& file) const;
+  // A relative path names a file of the data folder; an absolute one stays.
+  std::string ResolveDataPath(const std::string& path) const;
+  // The platform's file service, the standard one when the platform names none.
+  platform::IFiles& Files() const;
 
   platform::Platform& plat;
   const Options options;

@@ -1,7 +1,6 @@
 #include "config/Transfer.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <limits>
 
 #include "app/MainWindow.h"
@@ -10,10 +9,6 @@
 #include "platform/Files.h"
 
 namespace rlv::config {
-
-platform::IFiles& Transfer::Files() const {
-  return w_.plat.files != nullptr ? *w_.plat.files : platform::DefaultFiles();
-}
 
 namespace {
 constexpr int kMesPageProgress = 3;
@@ -55,8 +50,7 @@ std::string Transfer::Message(int number) const {
 }
 
 std::string Transfer::Resolve(const std::string& path) const {
-  if (path.empty() || !std::filesystem::u8path(path).is_relative()) return path;
-  return w_.DataPath(path);
+  return w_.ResolveDataPath(path);
 }
 
 // ---------------------------------------------------------------------------
@@ -68,7 +62,7 @@ Transfer::SaveResult Transfer::WriteConfigFile(const std::string& path) {
   const std::vector<uint8_t> file = BuildConfigFile(w_.config.ConfigBlock1, w_.config.ConfigBlock2);
   LastFileError.clear();
   if (path.empty()) return SaveResult::kWriteFailed;
-  if (!Files().Replace(Resolve(path), file, &LastFileError)) return SaveResult::kWriteFailed;
+  if (!w_.Files().Replace(Resolve(path), file, &LastFileError)) return SaveResult::kWriteFailed;
   return SaveResult::kSaved;
 }
 
@@ -80,7 +74,7 @@ bool Transfer::OpenFromFile(const std::string& path) {
   LastFileError.clear();
   if (path.empty()) return false;
   // No configuration file reaches further than the reader can.
-  const auto file = Files().Read(Resolve(path), fcg::kReach, &LastFileError);
+  const auto file = w_.Files().Read(Resolve(path), fcg::kReach, &LastFileError);
   if (!file) return false;
   if (ApplyConfigFile(*file, w_.config.ConfigBlock1, w_.config.ConfigBlock2) == FileVerdict::kNotConfigFile) {
     w_.messages.MessageShow(Message(kMsgNotConfigFile));

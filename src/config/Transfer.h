@@ -118,8 +118,6 @@ class Transfer {
   // The file service (the real files unless a test puts another in place).
 
  private:
-  // The platform's file service (the standard one when the platform names none).
-  platform::IFiles& Files() const;
   // A relative path names a file in the data folder.
   std::string Resolve(const std::string& path) const;
   std::string Message(int number) const;

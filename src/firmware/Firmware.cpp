@@ -154,9 +154,8 @@ void Firmware::Open_fwClick() {
 bool Firmware::OpenFWFileSTM(const std::string& path) {
   // The image of a running update is never swapped under it.
   if (w_.link.FlashInProgress || path.empty()) return false;
-  platform::IFiles& files = w_.plat.files != nullptr ? *w_.plat.files : platform::DefaultFiles();
   std::string why;
-  auto bytes = files.Read(path, Image::kMaxFileSize, &why);
+  auto bytes = w_.Files().Read(path, Image::kMaxFileSize, &why);
   if (!bytes) {
     // A file that is not there says nothing; one that cannot be read says why.
     if (!why.empty())

@@ -49,8 +49,7 @@ void Firmware::GnssCloseFile() {
 
 // Both receiver files, whole; nullopt when missing, unreadable or empty.
 static std::optional<std::vector<uint8_t>> ReadReceiverFile(app::MainWindow& w, const char* name) {
-  platform::IFiles& files = w.plat.files != nullptr ? *w.plat.files : platform::DefaultFiles();
-  auto bytes = files.Read(w.DataPath(name), kMaxReceiverFile);
+  auto bytes = w.Files().Read(w.DataPath(name), kMaxReceiverFile);
   if (!bytes || bytes->empty()) return std::nullopt;
   return bytes;
 }

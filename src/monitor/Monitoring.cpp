@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <optional>
 #include <vector>
 
@@ -554,15 +553,14 @@ void Monitoring::SaveLogClick() {
   auto path = w_.plat.dialogs->SaveFile("Текстовые файлы (*.txt)|*.txt", "txt", w_.DataPath("journal.txt"));
   if (!path || path->empty()) return;
   // A relative name, as the automation mode may give, is a file of the data folder.
-  if (std::filesystem::u8path(*path).is_relative()) path = w_.DataPath(*path);
+  path = w_.ResolveDataPath(*path);
   std::vector<uint8_t> content;
   for (const std::string& line : memo->Lines()) {
     content.insert(content.end(), line.begin(), line.end());
     content.push_back('\n');
   }
-  platform::IFiles& files = w_.plat.files != nullptr ? *w_.plat.files : platform::DefaultFiles();
   std::string why;
-  if (!files.Replace(*path, content, &why)) {
+  if (!w_.Files().Replace(*path, content, &why)) {
     w_.messages.MessageShow(w_.messages.GetMessageA(46) + ": " + *path +
                             (why.empty() ? "" : " (" + why + ")"));
   }
