@@ -39,7 +39,7 @@ dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./postinst | grep -q 'udevadm control -
 # configurator reaches the demo tracker and reads the shipped language file.
 dpkg-deb -x "$deb" "$WORK/root" || fail "dpkg-deb -x failed"
 mkdir -p "$WORK/home"
-answers=$(printf '%s\n' 'until ComPortDeviceCaption text DEMO: RL20Vexa 5000' 'prop RzCheckTree1 nodes' 'quit' |
+answers=$(printf '%s\n' 'until ComPortDeviceCaption text DEMO: RL20Vexa 15000' 'prop RzCheckTree1 nodes' 'quit' |
   timeout 30 env HOME="$WORK/home" XDG_DATA_HOME="$WORK/home/data" \
     "$WORK/root/usr/bin/rlvexa-configurator" --headless --demo 2>"$WORK/app.err") ||
   fail "the packaged configurator failed: $(cat "$WORK/app.err")"

@@ -55,7 +55,7 @@ if [ ${#run[@]} -gt 0 ] && ! "${run[@]}" test -x "$STAGE/usr/bin/rlvexa-configur
   run=()
 fi
 mkdir -m 777 "$WORK/home"
-printf '%s\n' 'until ComPortDeviceCaption text DEMO: RL20Vexa 5000' 'prop RzCheckTree1 nodes' 'quit' |
+printf '%s\n' 'until ComPortDeviceCaption text DEMO: RL20Vexa 15000' 'prop RzCheckTree1 nodes' 'quit' |
   timeout 30 env HOME="$WORK/home" XDG_DATA_HOME="$WORK/home/data" XDG_CONFIG_HOME="$WORK/home/config" \
     XDG_RUNTIME_DIR= "${run[@]}" "$STAGE/usr/bin/rlvexa-configurator" --headless --demo \
     >"$WORK/answers.txt" 2>"$WORK/app.err"
