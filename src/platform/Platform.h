@@ -8,6 +8,7 @@
 #include "platform/HotKeys.h"
 #include "platform/IniFile.h"
 #include "platform/Locale.h"
+#include "platform/Network.h"
 #include "platform/SerialPort.h"
 
 namespace rlv::platform {
@@ -26,6 +27,7 @@ struct Platform {
   IIniFiles* ini = nullptr;
   ILocale* locale = nullptr;
   IFiles* files = nullptr;
+  INetwork* network = nullptr;
 };
 
 }  // namespace rlv::platform
