@@ -41,17 +41,20 @@ struct TunnelWorld : World {
     return p;
   }
 
-  // Every frame the tracker received on `p` with command `command`, whole, in order.
-  static std::vector<std::vector<uint8_t>> Frames(const FakePeer& p, int command = -1) {
+  // Every frame the tracker received on `p` with command `command` (-1: any),
+  // whole, in order, from byte `from` of what it received on.
+  static std::vector<std::vector<uint8_t>> Frames(const FakePeer& p, int command = -1, size_t from = 0) {
     std::vector<std::vector<uint8_t>> out;
     const std::vector<uint8_t>& b = p.Received();
-    for (size_t i = 0; i + 8 <= b.size();) {
+    for (size_t i = from; i + 8 <= b.size();) {
       if (b[i] != 'S' || b[i + 1] != 'L' || b[i + 2] != 'R' || b[i + 3] != 'L') {
         ++i;
         continue;
       }
-      const size_t size = 4 + 2 + link::GetU16(b.data() + i + 4) + 2;
+      size_t size = 4 + 2 + link::GetU16(b.data() + i + 4) + 2;
       if (i + size > b.size()) break;
+      // The configurator follows a frame whose size is a multiple of 8 with one filler byte.
+      if (size % 8 == 0 && i + size < b.size() && b[i + size] != 'S') ++size;
       if (command < 0 || b[i + 7] == command) out.emplace_back(b.begin() + i, b.begin() + i + size);
       i += size;
     }

@@ -176,6 +176,27 @@ TEST(RemoteTunnel, ConfigurationReadAndWriteThroughTheTunnelThenPollsResume) {
   EXPECT_EQ(r.Text("SERVERIP"), "192.0.2.77:21115");
 }
 
+TEST(RemoteTunnel, AnUnansweredReadSuspendsPollsForItsTenSecondLimit) {
+  Remote r;
+  r.StartListening();
+  auto p = r.Identified();
+  r.hold_answers = true;
+  r.w().controls.UserClick("MImage7");
+  EXPECT_TRUE(r.w().link.RemoteOperationPending);
+  // Over the tunnel the progress page stays up.
+  EXPECT_EQ(r.w().controls["PageControlMes"].Index(), 3);
+  p->ClearReceived();
+  r.env.clock.Advance(49 * 200);
+  EXPECT_TRUE(r.w().link.RemoteOperationPending);
+  EXPECT_TRUE(TunnelWorld::Frames(*p, 34).empty());
+  EXPECT_TRUE(TunnelWorld::Frames(*p, 41).empty());
+  r.env.clock.Advance(200);
+  EXPECT_FALSE(r.w().link.RemoteOperationPending);
+  r.env.clock.Advance(20);
+  EXPECT_EQ(TunnelWorld::Frames(*p, 41).size(), 1u);
+  EXPECT_GE(r.w().link.PollCountdown, 242);
+}
+
 TEST(RemoteTunnel, FramesSplitAcrossReadsAndMergedInOneReadAreAllDispatched) {
   Remote r;
   r.StartListening();
