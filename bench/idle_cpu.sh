@@ -6,7 +6,9 @@
 # Usage: bench/idle_cpu.sh [CONFIGURATOR] [SECONDS] [RUNS] [-- EXTRA ARGUMENTS]
 #   EXTRA ARGUMENTS go to the configurator, e.g. "-- --demo" (connected to the
 #   demo tracker and polling it). WINDOW=1 runs the window on Qt's offscreen
-#   platform instead of the headless mode.
+#   platform instead of the headless mode. TUNNEL=SIMULATOR connects that
+#   tracker simulator over TCP to the configurator's remote port instead
+#   (opened on page 5), so the figure is idle CPU with a tracker in the tunnel.
 set -euo pipefail
 APP=${1:-build/default/qt/rlvexa-configurator}
 SECONDS_WINDOW=${2:-30}
@@ -32,14 +34,30 @@ cpu_ticks() {
 results=()
 for run in $(seq 1 "$RUNS"); do
   dir=$(mktemp -d)
-  sleep $((SECONDS_WINDOW + 15)) | "$APP" "${MODE[@]}" --dir "$dir" "${EXTRA[@]}" >/dev/null 2>&1 &
-  pid=$!
-  sleep 3  # start-up is not idle time
+  warmup=3  # start-up is not idle time
+  sim_pid=""
+  if [ -n "${TUNNEL:-}" ]; then
+    port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    "$TUNNEL" --connect "127.0.0.1:$port" --static >/dev/null 2>&1 &
+    sim_pid=$!
+    { printf 'type RconfPort %s\nclick Button1\n' "$port"; sleep $((SECONDS_WINDOW + 20)); } |
+      "$APP" "${MODE[@]}" --dir "$dir" "${EXTRA[@]}" >/dev/null 2>&1 &
+    pid=$!
+    warmup=10  # the tracker connects, is identified and its configuration read
+  else
+    sleep $((SECONDS_WINDOW + 15)) | "$APP" "${MODE[@]}" --dir "$dir" "${EXTRA[@]}" >/dev/null 2>&1 &
+    pid=$!
+  fi
+  sleep "$warmup"
   start=$(cpu_ticks "$pid")
   sleep "$SECONDS_WINDOW"
   end=$(cpu_ticks "$pid")
   kill "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
+  if [ -n "$sim_pid" ]; then
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+  fi
   rm -rf "$dir"
   percent=$(awk -v t=$((end - start)) -v hz="$ticks_per_second" -v s="$SECONDS_WINDOW" \
     'BEGIN {printf "%.2f", 100 * t / hz / s}')

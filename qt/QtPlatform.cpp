@@ -7,6 +7,7 @@
 #include <QEventLoop>
 #include <QThread>
 #include <algorithm>
+#include <chrono>
 
 namespace rlv::qtp {
 
@@ -37,6 +38,11 @@ platform::DateTime QtClock::LocalNow() const {
 
 platform::DateTime QtClock::UtcNow() const {
   return ToDateTime(QDateTime::currentDateTimeUtc());
+}
+
+int64_t QtClock::SteadyMs() const {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 void QtClock::Sleep(int ms) {

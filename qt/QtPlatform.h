@@ -22,6 +22,7 @@ class QtClock : public platform::IClock {
   platform::DateTime LocalNow() const override;
   platform::DateTime UtcNow() const override;
   void Sleep(int ms) override;
+  int64_t SteadyMs() const override;
 };
 
 // A periodic timer on a QTimer (precise timer type, so a 10 ms period stays 10 ms).

@@ -80,7 +80,7 @@ void MainWindow::FormCreate() {
   plat.hotkeys->Register(kHotKeyAltE, platform::kModAlt, 'E');
   plat.hotkeys->Register(kHotKeyAltH, platform::kModAlt, 'H');
   plat.hotkeys->Register(kHotKeyAltS, platform::kModAlt, 'S');
-  Timer1->Start();
+  discovery.StartLinkTicks();
   Find_device->Start();
 }
 
@@ -112,7 +112,7 @@ void MainWindow::FormClose() {
   discovery.ClosePort();
   if (!settings.SaveFormSettings()) ReportProblem(settings.LastError);
   plat.devices->StopNotifications();
-  Timer1->Stop();
+  discovery.StopLinkTicks();
   Find_device->Stop();
 }
 
@@ -157,7 +157,7 @@ std::string MainWindow::DataPath(const std::string& file) const {
 }
 
 void MainWindow::Timer1Timer() {
-  discovery.LinkTick();
+  discovery.OnLinkTimer();
 }
 
 void MainWindow::Find_deviceTimer() {

@@ -63,10 +63,13 @@ void PacketCodec::ComPortRxChar(int count) {
     return;
   }
   LinkState& s = w_.link;
+  const bool sleeping = s.RxQuiet == 0;
+  if (sleeping) w_.discovery.CatchUpLinkTicks();
   if (s.RxQuiet == 0) s.RxBusyTicks = 0;  // the first bytes since the last scan
   if (count > 0) s.RxPending += static_cast<uint32_t>(count);
   // A full buffer is scanned on the next tick, however busy the line is.
   s.RxQuiet = s.RxPending >= kBufferSize ? 1 : kQuietTicks;
+  if (sleeping) w_.discovery.ScheduleLinkTick();
 }
 
 void PacketCodec::Receive_analyse() {

@@ -278,6 +278,60 @@ void PortDiscovery::LinkTick() {
   }
 }
 
+void PortDiscovery::StartLinkTicks() {
+  link_grid_ms_ = w_.plat.clock->SteadyMs();
+  link_ticking_ = true;
+  ScheduleLinkTick();
+}
+
+void PortDiscovery::SetFastNavPoll(bool on) {
+  CatchUpLinkTicks();
+  w_.link.FastNavPoll = on;
+  ScheduleLinkTick();
+}
+
+void PortDiscovery::StopLinkTicks() {
+  link_ticking_ = false;
+  if (w_.Timer1) w_.Timer1->Stop();
+}
+
+void PortDiscovery::OnLinkTimer() {
+  const int64_t now = w_.plat.clock->SteadyMs();
+  // A timer never fires early; a late one still runs the tick it was armed for.
+  const int64_t due = std::max<int64_t>(1, (now - link_grid_ms_) / kLinkTickMs);
+  for (int64_t i = 0; i < due; ++i) LinkTick();
+  link_grid_ms_ += due * kLinkTickMs;
+  ScheduleLinkTick();
+}
+
+void PortDiscovery::CatchUpLinkTicks() {
+  if (!link_ticking_) return;
+  const int64_t due = (w_.plat.clock->SteadyMs() - link_grid_ms_) / kLinkTickMs;
+  for (int64_t i = 0; i < due; ++i) LinkTick();
+  if (due > 0) link_grid_ms_ += due * kLinkTickMs;
+}
+
+int PortDiscovery::TicksUntilLinkWork() const {
+  const LinkState& s = w_.link;
+  if (s.RxQuiet > 0 || s.GnssUpdateMode) return 1;
+  int ticks = kMaxSleepTicks;
+  if (s.Connected) {
+    ticks = std::min<int>(ticks, std::max<int>(1, s.PollCountdown));
+    if (s.FastNavPoll) ticks = std::min(ticks, 10 - s.TickCount % 10);
+  }
+  return std::max(1, ticks);
+}
+
+void PortDiscovery::ScheduleLinkTick() {
+  if (!w_.Timer1 || !link_ticking_) return;
+  const int64_t next = link_grid_ms_ + int64_t{TicksUntilLinkWork()} * kLinkTickMs;
+  const int64_t wait = std::max<int64_t>(1, next - w_.plat.clock->SteadyMs());
+  platform::ITimer& timer = *w_.Timer1;
+  timer.Stop();
+  timer.SetInterval(static_cast<int>(wait));
+  timer.Start();
+}
+
 void PortDiscovery::DiscoveryTick() {
   LinkState& s = w_.link;
   if (s.IdentifyPending) {

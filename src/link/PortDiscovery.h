@@ -42,6 +42,26 @@ class PortDiscovery {
   void LinkTick();
   void DiscoveryTick();
 
+  // The 10 ms link tick sleeps while nothing is due: its timer is armed for
+  // the next tick with work (a scan of received bytes, a poll), and the ticks
+  // in between are run at once when it fires, so every count stays as if the
+  // timer had ticked every 10 ms.
+  static constexpr int kLinkTickMs = 10;
+  // The longest sleep, also with nothing at all due.
+  static constexpr int kMaxSleepTicks = 100;
+  // Starts the tick grid now and arms the timer.
+  void StartLinkTicks();
+  // The timer fired: runs every tick that has come due, then sleeps again.
+  void OnLinkTimer();
+  // Runs the ticks that came due while the timer slept; call before an event
+  // that changes what the ticks do (bytes received, a tracker identified).
+  void CatchUpLinkTicks();
+  // Arms the timer for the next tick with work; call after such an event.
+  void ScheduleLinkTick();
+  void StopLinkTicks();
+  // Turns the navigation poll on every tenth tick on or off (used while calibrating).
+  void SetFastNavPoll(bool on);
+
   // Identify answers, handed over by the dispatcher.
   void OnApplicationIdentify(uint8_t type, uint8_t options);
   void OnBootloaderIdentify(uint8_t version, uint8_t type);
@@ -55,6 +75,10 @@ class PortDiscovery {
 
  private:
   void SendPoll(uint8_t command, uint8_t kind);
+  // Ticks until LinkTick has something to do.
+  int TicksUntilLinkWork() const;
+  int64_t link_grid_ms_ = 0;  // when the last tick that has run was due
+  bool link_ticking_ = false;
   void ReportOpenFailure(const std::string& port, const platform::OpenError& error);
   void ReportSilentTracker(const std::string& port);
   std::string ModemManagerHint(const std::string& port) const;

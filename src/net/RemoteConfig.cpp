@@ -208,6 +208,8 @@ void RemoteConfig::ConfServerClientConnect(std::unique_ptr<platform::ITcpSocket>
 
 void RemoteConfig::ConfServerClientRead() {
   if (!peer_ || !peer_->IsConnected()) return;
+  // Frames change what the link tick does (an identified tracker is polled).
+  w_.discovery.CatchUpLinkTicks();
   uint8_t chunk[kReadChunk];
   // Everything that has arrived is taken now: no further event announces
   // bytes left behind.
@@ -216,8 +218,9 @@ void RemoteConfig::ConfServerClientRead() {
     WriteRemoteLog("Приняты данные: " + link::BytesToHex(chunk, static_cast<size_t>(n)));
     pending_.insert(pending_.end(), chunk, chunk + n);
     ScanTunnel(false);
-    if (!peer_) return;  // a handler of a frame closed the tunnel
+    if (!peer_) break;  // a handler of a frame closed the tunnel
   }
+  w_.discovery.ScheduleLinkTick();
 }
 
 void RemoteConfig::ScanTunnel(bool final) {

@@ -37,6 +37,8 @@ class IClock {
   virtual DateTime UtcNow() const = 0;
   // Blocks the calling (only) thread for `ms` milliseconds; no event is delivered meanwhile.
   virtual void Sleep(int ms) = 0;
+  // Milliseconds of a clock that never goes back, from an arbitrary start.
+  virtual int64_t SteadyMs() const = 0;
 };
 
 // A periodic timer delivered on the event-loop thread. The interval may be

@@ -27,6 +27,7 @@ class FakeClock : public platform::IClock, public platform::ITimerFactory, publi
   platform::DateTime LocalNow() const override;
   platform::DateTime UtcNow() const override;
   void Sleep(int ms) override { now_ += ms; }
+  int64_t SteadyMs() const override { return now_; }
   std::unique_ptr<platform::ITimer> CreateTimer() override;
 
   void RunFor(int ms) override { Advance(ms); }

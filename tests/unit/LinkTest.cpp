@@ -3,6 +3,7 @@
 
 #include "TrackerSim.h"
 #include "World.h"
+#include "link/PortDiscovery.h"
 
 namespace rlv {
 namespace {
@@ -244,7 +245,7 @@ TEST(LinkTick, FastNavigationPollEveryTenthTick) {
   World world;
   world.Start();
   world.env.clock.Advance(1200);
-  world.w().link.FastNavPoll = true;
+  world.w().discovery.SetFastNavPoll(true);
   const size_t from = world.env.serial.Writes().size();
   world.env.clock.Advance(100);
   int nav = 0;
@@ -323,6 +324,81 @@ TEST(ReceiveGate, AConfigurationReadStartedInAFloodCompletesOnceItEnds) {
   world.env.clock.Advance(1000);
   ASSERT_FALSE(world.shown.empty());
   EXPECT_EQ(world.shown.back(), world.w().messages.GetMessageA(6));
+}
+
+}  // namespace
+}  // namespace rlv
+
+namespace rlv {
+namespace {
+
+// The link tick sleeps between the things it has to do, with the same timing
+// on the wire as a tick every 10 ms.
+struct Sleeping : fake::World {
+  Sleeping() {
+    Start();
+    env.clock.Advance(1500);  // connected, the automatic read over
+  }
+  // Link timer expiries within the next `ms`.
+  int Expiries(int ms) {
+    int count = 0;
+    w().Timer1->SetHandler([&] {
+      ++count;
+      w().Timer1Timer();
+    });
+    env.clock.Advance(ms);
+    w().Timer1->SetHandler([this] { w().Timer1Timer(); });
+    return count;
+  }
+};
+
+TEST(LinkSleep, ConnectedItWakesForThePollsAndTheAnswersOnly) {
+  Sleeping s;
+  ASSERT_TRUE(s.w().link.Connected);
+  // Two seconds hold four polls; each wakes the link once to send and five
+  // times while its answers fall quiet, far from 200 ticks.
+  const int expiries = s.Expiries(2000);
+  EXPECT_LE(expiries, 4 * 8);
+  EXPECT_GE(expiries, 4);
+}
+
+TEST(LinkSleep, WhileSearchingNothingIsDueButASafetyTick) {
+  fake::World world({}, false);
+  world.env.devices.ports.clear();
+  world.Start();
+  world.env.clock.Advance(1500);
+  int count = 0;
+  world.w().Timer1->SetHandler([&] {
+    ++count;
+    world.w().Timer1Timer();
+  });
+  world.env.clock.Advance(5000);
+  EXPECT_LE(count, 5000 / (link::PortDiscovery::kMaxSleepTicks * 10) + 1);
+}
+
+TEST(LinkSleep, PollsKeepTheirPeriodAndAnswersTheirQuietGate) {
+  Sleeping s;
+  std::vector<int64_t> polls;
+  const size_t from = s.env.serial.Writes().size();
+  s.env.clock.Advance(3000);
+  for (size_t i = from; i < s.env.serial.Writes().size(); ++i) {
+    const auto& w = s.env.serial.Writes()[i];
+    if (w.bytes[7] == 41) polls.push_back(w.time);
+  }
+  ASSERT_GE(polls.size(), 5u);
+  for (size_t i = 1; i < polls.size(); ++i) EXPECT_EQ(polls[i] - polls[i - 1], 500) << i;
+  // Bytes that arrive while the link sleeps are scanned 5 ticks later.
+  int64_t scanned = -1;
+  s.w().controls.Observe([&](const ui::Control& c, ui::Prop) {
+    if (c.Name() == "MESLABEL" && scanned < 0) scanned = s.env.clock.Now();
+  });
+  s.env.clock.Advance(123);
+  const int64_t arrival = s.env.clock.Now();
+  s.env.serial.Inject(sim::BuildResponseFrame(61, {0}));
+  s.env.clock.Advance(200);
+  ASSERT_GE(scanned, 0);
+  EXPECT_GE(scanned - arrival, 40);
+  EXPECT_LE(scanned - arrival, 50);
 }
 
 }  // namespace
