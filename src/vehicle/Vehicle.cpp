@@ -102,7 +102,7 @@ void Vehicle::DeclareControls(ui::ControlModel& m) {
   add("TransBaudLabel", Kind::Label, "TransPortGroup", "Скорость");
   ui::Control& baud = add("TransBaud", Kind::ComboBox, "TransPortGroup");
   baud.SetItems({"9600", "19200", "38400", "57600", "115200"});
-  baud.SetIndex(4);
+  baud.SetIndex(0);
   add("TRANSTORS485", Kind::CheckBox, "TransPortGroup", "RS-485").SetVisible(false);
   add("OpenTransPort", Kind::Button, "TransPortGroup", "Открыть порт");
   add("TransPortWarning", Kind::Label, "TransPortGroup",
@@ -216,6 +216,9 @@ void Vehicle::LoadJ1939Struct() {
   }
   w_.controls["SPNLIST"].SetItems(std::move(items));
   J1939Available = !J1939.empty();
+  // A pattern shown before the catalogue came gets its lengths, names and summary now.
+  const int mode = w_.controls["CANBUSMODE"].Index();
+  if (mode > 0 && mode == w_.config.CurrentPattern) ReadPattern(mode);
 }
 
 int Vehicle::GetIndexJ1939Struct(uint32_t spn) const {

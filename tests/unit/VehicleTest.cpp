@@ -37,7 +37,8 @@ const std::string kShippedCatalogue = RLVEXA_SOURCE_DIR "/data/j1939.can";
 
 // A connected tracker with the CAN option; no automatic read.
 struct Vehicle : fake::World {
-  explicit Vehicle(bool catalogue = true, uint8_t options = 0x01) : World(Config(options)) {
+  explicit Vehicle(bool catalogue = true, uint8_t options = 0x01, uint16_t password = 0)
+      : World(Config(options, password)) {
     if (catalogue) env.dir.Write("j1939.can", ReadText(kShippedCatalogue));
     w().link.AutoReadConfig = false;
     Start();
@@ -47,9 +48,10 @@ struct Vehicle : fake::World {
     mark = env.serial.Writes().size();
     shown.clear();
   }
-  static sim::SimConfig Config(uint8_t options) {
+  static sim::SimConfig Config(uint8_t options, uint16_t password) {
     sim::SimConfig config;
     config.device_options = options;
+    config.password = password;
     return config;
   }
   // Payloads of the frames with `command` sent since the mark.
@@ -308,6 +310,11 @@ TEST(CanPatterns, WithoutACatalogueRowsShowOnlyTheirSpnAndRegisterAndAreNotWritt
   EXPECT_EQ(v.C("Label19").Text(), v.Summary(""));
   v.WriteConfig();
   EXPECT_EQ(Bytes(v.sim.Record(0).begin() + 298, v.sim.Record(0).begin() + 303), Bytes(5, 0));
+  // The catalogue loaded after the pattern was shown completes it.
+  v.env.dir.Write("j1939.can", ReadText(kShippedCatalogue));
+  v.w().vehicle.LoadJ1939Struct();
+  EXPECT_EQ(v.C("PatternIDGrid").Cell(1, 1), "16");
+  EXPECT_EQ(v.C("Label19").Text(), v.Summary("190"));
 }
 
 TEST(CanPatterns, WithoutTheCanOptionTheRecordCarriesNoBusPositions) {
@@ -448,7 +455,7 @@ TEST(TachoDownload, EqualsTheTrackersImageForEveryChunkSizeThroughABusyAnswer) {
     SCOPED_TRACE(chunk);
     Tacho t;
     sim::VehicleSim& tacho = t.sim.Vehicle();
-    tacho.DddImage = Image(chunk == 1 ? 300 : 9000 + chunk, static_cast<unsigned>(chunk));
+    tacho.DddImage = Image(chunk <= 3 ? 200 * chunk : 9000 + chunk, static_cast<unsigned>(chunk));
     tacho.ChunkSize = chunk;
     tacho.BusyAnswers = 1;
     const std::string path = t.env.dir.File("card.ddd");
@@ -658,7 +665,7 @@ TEST(CalibrationSweep, TheWorkedExamples) {
 }
 
 struct Calibrate : Vehicle {
-  Calibrate() : Vehicle(false) {}
+  explicit Calibrate(uint16_t password = 0) : Vehicle(false, 0x01, password) {}
   // The accelerometer held at (x, y, z) until the configurator has a navigation record of it.
   void Hold(int16_t x, int16_t y, int16_t z) {
     sim.Vehicle().SetAcceleration({x, y, z});
@@ -764,13 +771,23 @@ TEST(CalibrationSteps, TheManualAngleAndATextThatIsNotANumber) {
 }
 
 TEST(CalibrationSteps, APasswordAskedForByACalibrationRepeatsTheCalibrationWrite) {
-  Calibrate t;
-  t.w().shell.MenuImageClick(7);  // a read first: the last operation is the read
+  Calibrate t(1234);
+  ui::ControlModel& c = t.w().controls;
+  t.w().shell.MenuImageClick(7);  // a read first, refused: the read was the last operation
   t.env.clock.Advance(400);
-  EXPECT_EQ(t.w().shell.LastOperation, ui::Shell::kOpReadConfig);
-  t.Hold(0, 500, 866);
-  t.Click("CalibrateStep1");
-  EXPECT_EQ(t.w().shell.LastOperation, ui::Shell::kOpWriteConfig);
+  ASSERT_EQ(c["PageControlMes"].Index(), 1);
+  c.UserClick("Button2");
+  const size_t reads = t.Sent(32).size();
+  // The configuration carries the tracker's password: the write remembers it and
+  // gives it when the tracker asks; the accepted password repeats the calibration.
+  c.UserType("CONFPASS", "1234");
+  t.Hold(200, 500, 866);
+  c.UserClick("CalibrateStep1");
+  t.env.clock.Advance(1500);
+  EXPECT_TRUE(t.sim.Unlocked());
+  EXPECT_EQ(t.Sent(32).size(), reads);  // not the read again
+  EXPECT_EQ(t.Sent(37), std::vector<Bytes>{(Bytes{0xD2, 0x04})});
+  EXPECT_EQ(t.Stored(), (std::array<int16_t, 3>{-29, -11, 0}));
 }
 
 // ---- Hostile answers -------------------------------------------------------------------

@@ -19,6 +19,11 @@ constexpr size_t kRegistrationField = 15;
 constexpr size_t kNavAccel = 61;
 }  // namespace
 
+// A card file to download in the demo: 3000 bytes of a recognisable pattern.
+VehicleSim::VehicleSim() : DddImage(3000) {
+  for (size_t i = 0; i < DddImage.size(); ++i) DddImage[i] = static_cast<uint8_t>(i * 7 + (i >> 8));
+}
+
 void PutCanParams(std::array<uint8_t, 512>& record, const std::vector<std::array<uint8_t, 5>>& entries,
                   uint8_t pattern) {
   constexpr size_t kCanParam = 298;

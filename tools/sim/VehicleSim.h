@@ -31,6 +31,8 @@ void PutCanParams(std::array<uint8_t, 512>& record, const std::vector<std::array
 
 class VehicleSim {
  public:
+  VehicleSim();
+
   // ---- Tachograph ------------------------------------------------------------
   // The state record (from offset 0; 210 bytes) and the vehicle's identity.
   std::array<uint8_t, 210> TachoState{};
