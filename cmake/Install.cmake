@@ -1,6 +1,8 @@
 # Installation (cmake --install) and the Debian package (cpack -G DEB).
 
 install(FILES ${PROJECT_SOURCE_DIR}/data/language.lng DESTINATION ${RLVEXA_INSTALL_DATADIR})
+# The J1939 parameter catalogue, read from beside the language file.
+install(FILES ${PROJECT_SOURCE_DIR}/data/j1939.can DESTINATION ${RLVEXA_INSTALL_DATADIR})
 
 # udev reads its rules from <prefix>/lib/udev/rules.d when the prefix is /usr
 # (the package's); other prefixes need the rule copied by hand (README).

@@ -48,6 +48,8 @@ MainWindow::MainWindow(platform::Platform& platform, Options opts)
   monitoring.BindHandlers();
   faultlog.BindHandlers();
   help_editor.BindHandlers();
+  vehicle::Vehicle::DeclareControls(controls);
+  vehicle.BindHandlers();
 
   Timer1 = plat.timers->CreateTimer();
   Timer1->SetInterval(10);
@@ -102,7 +104,7 @@ void MainWindow::FormShow() {
   discovery.SetSearching(true);
   // Here the update service is asked for the newest configurator build.
   shell.SetGridHeadings();
-  // Here the J1939 catalogue is loaded.
+  vehicle.LoadJ1939Struct();
   shell.PlaceNewsPanel();
 }
 

@@ -28,7 +28,7 @@ void Configuration::BindControls() {
 
   on("Button8", ui::Event::Click, [this] {
     w_.controls["DopPanel"].SetVisible(true);
-    w_.controls["DopControl"].SetIndex(0);
+    w_.controls["DopControl"].SetIndex(1);
     w_.controls["PresetAB"].SetIndex(-1);
   });
   on("Image5", ui::Event::Click, [this] { w_.controls["DopPanel"].SetVisible(false); });

@@ -252,6 +252,7 @@ void DrivingStylePanel(ControlModel& m) {
   Overlay(m, "DopPanel", 600, 460);
   m.Add("Image5", Kind::Image, "DopPanel");
   m.Add("DopControl", Kind::PageControl, "DopPanel").SetIndex(0);
+  m.Add("CalibratePage", Kind::Page, "DopControl").SetText("Калибровка");
   m.Add("TabSheet17", Kind::Page, "DopControl").SetText("Стиль вождения");
   Label(m, "Label65", "TabSheet17", "Предустановка");
   Combo(m, "PresetAB", "TabSheet17", {"Легковой", "Микроавтобус", "Автобус", "Грузовик", "Тягач+прицеп"}, -1);

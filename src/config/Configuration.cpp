@@ -49,6 +49,7 @@ constexpr size_t kFuel1 = 261;
 constexpr size_t kFuel2 = 262;
 constexpr size_t kModbus = 263;
 constexpr size_t kCanPattern = 348;
+constexpr int kCanPatternCount = 5;
 constexpr size_t kWriteTime = 349;
 constexpr size_t kUpdateIp = 353;
 constexpr size_t kUpdatePort = 357;
@@ -60,6 +61,15 @@ constexpr size_t kProtocol = 385;
 constexpr size_t kMcc = 386;
 constexpr size_t kMnc = 396;
 constexpr size_t kCrc = 510;
+
+// The pattern number as stored: one that no pattern has (above 5) reads as none.
+int StoredPattern(const uint8_t* b) {
+  return b[kCanPattern] <= kCanPatternCount ? b[kCanPattern] : 0;
+}
+// The pattern chosen on the page, never outside 0..5.
+uint8_t ChosenPattern(const ui::Control& mode) {
+  return static_cast<uint8_t>(std::clamp(mode.Index(), 0, kCanPatternCount));
+}
 
 // The plain numbers of the track settings panel: control, offset, width in bytes.
 struct NumberField {
@@ -285,7 +295,7 @@ void Configuration::Write_config() {
   }
   WriteModbus();
 
-  b[kCanPattern] = static_cast<uint8_t>(c["CANBUSMODE"].Index());
+  b[kCanPattern] = ChosenPattern(c["CANBUSMODE"]);
   if ((w_.link.DeviceOptions & 0x01) != 0) w_.vehicle.LoadDataToCANBUSStruct();
 
   {
@@ -311,7 +321,7 @@ void Configuration::Write_config() {
   PutU32(b + kWriteTime, static_cast<uint32_t>(seconds));
 
   b[kFlags13] = static_cast<uint8_t>((b[kFlags13] & ~0x17) | 0x08 | (c["CANBAUD"].Index() & 0x07));
-  b[kCanPattern] = static_cast<uint8_t>(c["CANBUSMODE"].Index());
+  b[kCanPattern] = ChosenPattern(c["CANBUSMODE"]);
   if (b[kCanPattern] != 0) b[kFlags12] |= 0x80;
 
   const int tacho_model = c["TACHOMODEL"].Index();
@@ -389,9 +399,9 @@ void Configuration::Read_config() {
   ShowInt("FUEL2", b[kFuel2]);
   ReadModbus();
 
-  c["CANBUSMODE"].SetIndex(b[kCanPattern]);
+  c["CANBUSMODE"].SetIndex(StoredPattern(b));
   CANBUSMODEChange();
-  if (b[kCanPattern] != 0) w_.vehicle.StructCANIDFromDeviceToPattern(b[kCanPattern]);
+  if (StoredPattern(b) != 0) w_.vehicle.StructCANIDFromDeviceToPattern(StoredPattern(b));
 
   char ip[32];
   std::snprintf(ip, sizeof ip, "%d.%d.%d.%d", b[kUpdateIp], b[kUpdateIp + 1], b[kUpdateIp + 2],
@@ -401,7 +411,7 @@ void Configuration::Read_config() {
   ShowInt("CONFPORT", GetU16(b + kConfigPort));
 
   c["CANBAUD"].SetIndex(b[kFlags13] & 0x07);
-  c["CANBUSMODE"].SetIndex(b[kCanPattern]);
+  c["CANBUSMODE"].SetIndex(StoredPattern(b));
 
   c["TACHOMODEL"].SetIndex(b[kTachoModel]);
   if (b[kTachoModel] == 1) {

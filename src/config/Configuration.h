@@ -68,9 +68,10 @@ class Configuration {
   bool KeyPresentLast = false;
   int CurrentPattern = 0;
 
- private:
   // Names the text that is not a number, in the current language.
   void ShowConversionError(const ConversionError& e);
+
+ private:
   char Separator() const;
   int32_t Int(const char* control) const;
   int32_t Tenths(const char* control) const;

@@ -421,7 +421,8 @@ void Monitoring::Refresh_GPS() {
   SetText("LCsq", T(26) + sp + std::to_string(csq));
   if (ui::Control* meter = w_.controls.Find("GSM_CSQ")) meter->SetPosition(std::clamp(csq, 0, kCsqMax));
   AddChartSample(r[kNavSats], csq);
-  // Here the calibration angle follows the X and Y values while the movement step runs.
+  // The calibration angle follows the X and Y values while the movement step runs.
+  if (w_.link.FastNavPoll) w_.vehicle.TrackMovement(S16(r + kNavAccel), S16(r + kNavAccel + 2));
 }
 
 // One sample a second for the last ten minutes: "seconds satellites csq".

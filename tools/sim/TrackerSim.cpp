@@ -312,6 +312,7 @@ const std::array<TrackerSim::CommandEntry, 256>& TrackerSim::Commands() {
     t[cmd::kTestPacket] = {&TrackerSim::OnTestPacket, kApplication, false};
     t[cmd::kTestSms] = {&TrackerSim::OnTestSms, kApplication, false};
     t[cmd::kFaultLog] = {&TrackerSim::OnFaultLog, kApplication, false};
+    t[kTachographCommand] = {&TrackerSim::OnTachograph, kApplication, false};
     return t;
   }();
   return table;
@@ -400,6 +401,11 @@ void TrackerSim::OnFirmwareStep(uint8_t command, const uint8_t* p, size_t n) {
 // Request: port (1 = the GNSS receiver), u32 baud rate. From the answer on,
 // the port's bytes go to the receiver until ";;++x+y=z;" comes.
 void TrackerSim::OnTransparentPort(uint8_t command, const uint8_t* p, size_t n) {
+  if (n >= 1 && p[0] != 1) {
+    // The other ports: recorded by the vehicle side.
+    Answer(command, {vehicle_.OnTransparentPort(p, n)});
+    return;
+  }
   if (n < 5 || p[0] != 1) {
     Answer(command, {status::kError});
     return;
@@ -484,6 +490,7 @@ void TrackerSim::OnConfigWrite(uint8_t command, const uint8_t* p, size_t n) {
 // Request: P[0] kind (0 navigation, 1 device). Answer: kind, u16 n, n bytes.
 void TrackerSim::OnStatusRecord(uint8_t command, const uint8_t* p, size_t n) {
   if (n < 1 || p[0] > 1) return;
+  if (p[0] == 0) vehicle_.FillNavigation(navigation_.data(), navigation_.size());
   const uint8_t* record = p[0] == 0 ? navigation_.data() : device_.data();
   const size_t size = p[0] == 0 ? navigation_.size() : device_.size();
   std::vector<uint8_t> answer(3 + size);
@@ -573,6 +580,10 @@ void TrackerSim::OnFaultLog(uint8_t command, const uint8_t* p, size_t n) {
   }
   if (paced_.empty()) pace_due_ms_ = elapsed_ms_ + config_.fault_block_pace_ms;
   paced_.insert(paced_.end(), frames.begin(), frames.end());
+}
+
+void TrackerSim::OnTachograph(uint8_t command, const uint8_t* p, size_t n) {
+  for (const std::vector<uint8_t>& answer : vehicle_.OnTachograph(p, n)) Answer(command, answer);
 }
 
 }  // namespace rlv::sim

@@ -14,6 +14,7 @@
 
 #include "Bootloader.h"
 #include "GnssReceiver.h"
+#include "VehicleSim.h"
 
 namespace rlv::sim {
 
@@ -156,6 +157,8 @@ class TrackerSim {
   // The bootloader personality and the GNSS receiver behind the transparent mode.
   Bootloader& BootloaderPart() { return bootloader_part_; }
   GnssReceiver& Receiver() { return receiver_; }
+  // The tachograph, the transparent ports and the accelerometer.
+  VehicleSim& Vehicle() { return vehicle_; }
   bool Transparent() const { return transparent_; }
   // The line speed the next bytes are fed at (the receiver hears only its own).
   void SetLineSpeed(int baud) { line_speed_ = baud; }
@@ -213,6 +216,7 @@ class TrackerSim {
   void FeedTransparent(const uint8_t* data, size_t n, size_t* used);
   void InstallFlashedBuild();
   void OnFaultLog(uint8_t command, const uint8_t* p, size_t n);
+  void OnTachograph(uint8_t command, const uint8_t* p, size_t n);
   void UpdateLivingState();
 
   SimConfig config_;
@@ -224,6 +228,7 @@ class TrackerSim {
   bool bootloader_ = false;
   Bootloader bootloader_part_;
   GnssReceiver receiver_;
+  VehicleSim vehicle_;
   bool transparent_ = false;
   size_t exit_match_ = 0;
   int line_speed_ = 9600;
