@@ -105,11 +105,11 @@ void Vehicle::CalibrateStep3TypeClick() {
   const int method = w_.controls["CalibrateStep3Type"].Index();
   w_.controls["CalibrateTypePanel"].SetIndex(method);
   if (method == 1) {
-    w_.link.FastNavPoll = true;
+    w_.discovery.SetFastNavPoll(true);
     MoveMaxX = 0;
     MoveMaxY = 0;
   } else {
-    w_.link.FastNavPoll = false;
+    w_.discovery.SetFastNavPoll(false);
   }
 }
 
@@ -124,7 +124,7 @@ void Vehicle::TrackMovement(int16_t x, int16_t y) {
 }
 
 void Vehicle::CalibrateStep3Click() {
-  w_.link.FastNavPoll = false;
+  w_.discovery.SetFastNavPoll(false);
   const int method = w_.controls["CalibrateStep3Type"].Index();
   int16_t angle = 0;
   if (method == 1 || method == 2) {
