@@ -30,7 +30,9 @@ MainWindow::MainWindow(platform::Platform& platform, Options opts)
       faultlog(*this),
       firmware(*this),
       remote(*this),
-      vehicle(*this) {
+      vehicle(*this),
+      cloud(*this),
+      updates(*this) {
   ui::DeclareMainControls(controls);
   monitor::Monitoring::DeclareControls(controls);
   protocol::FaultLog::DeclareControls(controls);
@@ -46,6 +48,11 @@ MainWindow::MainWindow(platform::Platform& platform, Options opts)
   monitoring.BindHandlers();
   faultlog.BindHandlers();
   help_editor.BindHandlers();
+  // The cloud page and the update service's offer and news panels.
+  net::CloudStore::DeclareControls(controls);
+  net::UpdateService::DeclareControls(controls);
+  cloud.BindHandlers();
+  updates.BindHandlers();
 
   Timer1 = plat.timers->CreateTimer();
   Timer1->SetInterval(10);
@@ -98,7 +105,7 @@ void MainWindow::FormShow() {
   discovery.ButtonEnabled(false);
   discovery.CheckDevicePresence();
   discovery.SetSearching(true);
-  // Here the update service is asked for the newest configurator build.
+  updates.GetConfiguratorVersionFromServer();
   shell.SetGridHeadings();
   // Here the J1939 catalogue is loaded.
   shell.PlaceNewsPanel();
@@ -160,6 +167,10 @@ void MainWindow::Timer1Timer() {
 
 void MainWindow::Find_deviceTimer() {
   discovery.DiscoveryTick();
+  // The store's reconnections and download retry, then the update service's
+  // retry and countdowns.
+  cloud.Tick();
+  updates.Tick();
 }
 
 }  // namespace rlv::app
