@@ -150,6 +150,7 @@ platform::Platform QtPlatform::Services() {
   services.loop = &loop;
   services.serial = serial.get();
   services.devices = devices.get();
+  services.network = &network;
   services.hotkeys = &hotkeys;
   services.ini = &ini;
   return services;

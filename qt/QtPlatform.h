@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "QtDevices.h"
+#include "QtNetwork.h"
 #include "QtSerialPort.h"
 #include "platform/Platform.h"
 
@@ -100,6 +101,7 @@ class QtPlatform {
   QtTimerFactory timers;
   QtEventLoop loop;
   QtHotKeys hotkeys;
+  QtNetwork network;
   platform::StdIniFiles ini;  // plain files: nothing of Qt is needed
   std::unique_ptr<SerialPortRouter> serial;
   std::unique_ptr<QtDevices> devices;

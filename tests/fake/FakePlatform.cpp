@@ -261,6 +261,7 @@ FakeEnvironment::FakeEnvironment() {
   platform.timers = &clock;
   platform.loop = &clock;
   platform.serial = &serial;
+  platform.network = &network;
   platform.devices = &devices;
   platform.hotkeys = &hotkeys;
   platform.dialogs = &dialogs;

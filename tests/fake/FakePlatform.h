@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "FakeNetwork.h"
 #include "TrackerSim.h"
 #include "platform/Platform.h"
 #include "ui/Automation.h"
@@ -210,6 +211,7 @@ struct FakeEnvironment {
   FakeLocale locale;
   FakeClock clock;
   FakeSerialPort serial{clock};
+  FakeNetwork network{clock};
   FakeDevices devices;
   FakeHotKeys hotkeys;
   ui::ScriptedDialogs dialogs;

@@ -30,6 +30,8 @@ using rlv::qtp::QtEventLoop;
 using rlv::qtp::QtSerialPort;
 using rlv::qtp::QtTimer;
 using rlv::qtp::SerialPortRouter;
+namespace qtp = rlv::qtp;
+namespace platform = rlv::platform;
 
 // "SLRL", length 2, to the tracker, command 0 (identify), Crc16.
 const std::vector<uint8_t> kIdentify = {'S', 'L', 'R', 'L', 0x02, 0x00, 0xAA, 0x00, 0x7F, 0x10};
@@ -472,4 +474,96 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
+}
+
+namespace {
+
+// A loopback server and a client connected to it, with every event recorded.
+struct Loopback {
+  qtp::QtEventLoop loop;
+  qtp::QtNetwork net;
+  std::unique_ptr<platform::ITcpServer> server = net.CreateServer();
+  std::unique_ptr<platform::ITcpSocket> accepted;
+  std::unique_ptr<platform::ITcpSocket> client = net.CreateSocket();
+  std::string got_by_server, got_by_client;
+  bool client_connected = false, server_side_closed = false, client_closed = false;
+
+  void Connect() {
+    server->SetNewConnectionHandler([this](std::unique_ptr<platform::ITcpSocket> s) {
+      accepted = std::move(s);
+      accepted->SetReadyReadHandler([this] { got_by_server += Drain(*accepted); });
+      accepted->SetDisconnectedHandler([this] { server_side_closed = true; });
+    });
+    ASSERT_TRUE(server->Listen("127.0.0.1", 0)) << server->LastError();
+    client->SetConnectedHandler([this] { client_connected = true; });
+    client->SetReadyReadHandler([this] { got_by_client += Drain(*client); });
+    client->SetDisconnectedHandler([this] { client_closed = true; });
+    client->ConnectToHost("127.0.0.1", server->Port());
+    ASSERT_TRUE(loop.RunUntil([this] { return client_connected && accepted != nullptr; }, 5000));
+  }
+  static std::string Drain(platform::ITcpSocket& s) {
+    std::string out;
+    uint8_t buffer[512];
+    for (int n; (n = s.Read(buffer, sizeof buffer)) > 0;) out.append(reinterpret_cast<char*>(buffer), n);
+    return out;
+  }
+};
+
+int WriteText(platform::ITcpSocket& s, const std::string& text) {
+  return s.Write(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int>(text.size()));
+}
+
+}  // namespace
+
+TEST(QtNetwork, LoopbackExchangeAddressesAndOrderlyClose) {
+  Loopback l;
+  l.Connect();
+  // An IPv4 peer is named in dotted form even on a dual-stack socket.
+  EXPECT_EQ(l.accepted->PeerAddress(), "127.0.0.1");
+  EXPECT_EQ(l.client->PeerPort(), l.server->Port());
+
+  EXPECT_EQ(WriteText(*l.client, "file#123#4#"), 11);
+  EXPECT_EQ(WriteText(*l.accepted, "EndTransfer"), 11);
+  ASSERT_TRUE(l.loop.RunUntil([&] { return l.got_by_server.size() == 11 && l.got_by_client.size() == 11; }, 5000));
+  EXPECT_EQ(l.got_by_server, "file#123#4#");
+  EXPECT_EQ(l.got_by_client, "EndTransfer");
+
+  // What is written just before the close still arrives, then the close.
+  EXPECT_EQ(WriteText(*l.accepted, "bye"), 3);
+  l.accepted->Close();
+  ASSERT_TRUE(l.loop.RunUntil([&] { return l.client_closed; }, 5000));
+  EXPECT_EQ(l.got_by_client, "EndTransferbye");
+  EXPECT_FALSE(l.client->IsConnected());
+  EXPECT_EQ(WriteText(*l.client, "x"), -1);
+}
+
+TEST(QtNetwork, RefusedConnectionAndBusyPort) {
+  qtp::QtEventLoop loop;
+  qtp::QtNetwork net;
+  auto server = net.CreateServer();
+  ASSERT_TRUE(server->Listen("", 0));
+  const uint16_t port = server->Port();
+  auto second = net.CreateServer();
+  EXPECT_FALSE(second->Listen("", port));
+  EXPECT_FALSE(second->LastError().empty());
+  EXPECT_FALSE(second->Listen("not-an-address", 0));
+  server->Close();
+
+  auto client = net.CreateSocket();
+  platform::SocketError error = platform::SocketError::None;
+  client->SetErrorHandler([&](platform::SocketError e, const std::string&) { error = e; });
+  client->ConnectToHost("127.0.0.1", port);
+  // The error is never reported from inside the call.
+  EXPECT_EQ(error, platform::SocketError::None);
+  ASSERT_TRUE(loop.RunUntil([&] { return error != platform::SocketError::None; }, 5000));
+  EXPECT_EQ(error, platform::SocketError::ConnectionRefused);
+}
+
+TEST(QtNetwork, AbortSendsNoEventAndTheOtherSideSeesTheEnd) {
+  Loopback l;
+  l.Connect();
+  l.client->Abort();
+  ASSERT_TRUE(l.loop.RunUntil([&] { return l.server_side_closed; }, 5000));
+  l.loop.RunFor(20);
+  EXPECT_FALSE(l.client_closed);
 }
