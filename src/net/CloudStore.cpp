@@ -303,7 +303,7 @@ void CloudStore::UploadDisconnect(size_t i) {
   Trace("Socket " + SlotAddress(i) + " disconnected");
   if (slot.Ended) return;
   if (!slot.Stored) {
-    UploadFailed(i, Text("ClosedEarly", "сервер закрыл соединение, не подтвердив прием"));
+    UploadFailed(i, Text("NotConfirmed", "сервер закрыл соединение, не подтвердив прием"));
     return;
   }
   slot.Ended = true;
