@@ -92,10 +92,13 @@ run 40 "$WORK/a"
 [ "$(answer 8)" = "ok 3" ] || fail "the empty lines are not removed: $(answer 8)"
 for n in 9 10 11; do [ "$(answer $n)" = "ok" ] || fail "list counter, answer $n: $(answer $n)"; done
 [ "$(answer 13)" = "ok $UPLOADED" ] || fail "list upload: $(answer 13)"
+# temp.fcg is the list's upload image; the single upload before it went the same to every server.
 for n in 1 2 3; do
-  for imei in 866000000000001 866000000000002 866000000000003 866000000000004; do
+  for imei in 866000000000002 866000000000003 866000000000004; do
     cmp -s "$WORK/srv$n/configs/$imei.fcg" "$WORK/a/temp.fcg" || fail "server $n does not hold $imei as sent"
   done
+  cmp -s "$WORK/srv$n/configs/866000000000001.fcg" "$WORK/srv1/configs/866000000000001.fcg" ||
+    fail "server $n holds another single upload"
   [ "$(grep -c ' stored ' "$WORK/srv$n.log")" -eq 4 ] || fail "server $n did not store four files"
 done
 [ "$(stat -c %s "$WORK/a/temp.fcg")" -eq 1046 ] || fail "the uploaded file is not a 1046-byte configuration"
