@@ -104,18 +104,22 @@ std::string CloudStore::CheckImei(const std::string& imei) const {
 // ---------------------------------------------------------------------------
 // Upload
 
-void CloudStore::UploadConfigButtonClick() {
+bool CloudStore::TakeImeiField() {
   const std::string imei = w_.controls["IMEICLOUD"].Text();
   if (imei.empty()) {
     Show(kEmptyInput);
-    return;
+    return false;
   }
   if (const std::string bad = CheckImei(imei); !bad.empty()) {
     Show(bad + ": " + imei);
-    return;
+    return false;
   }
   CloudImei = imei;
-  UploadConfigConnect();
+  return true;
+}
+
+void CloudStore::UploadConfigButtonClick() {
+  if (TakeImeiField()) UploadConfigConnect();
 }
 
 void CloudStore::UploadListIMEIButtonClick() {
@@ -333,16 +337,7 @@ void CloudStore::UploadDisconnect(size_t i) {
 // Download
 
 void CloudStore::DownloadConfigButtonClick() {
-  const std::string imei = w_.controls["IMEICLOUD"].Text();
-  if (imei.empty()) {
-    Show(kEmptyInput);
-    return;
-  }
-  if (const std::string bad = CheckImei(imei); !bad.empty()) {
-    Show(bad + ": " + imei);
-    return;
-  }
-  CloudImei = imei;
+  if (!TakeImeiField()) return;
   DownloadServerIndex = 0;
   DownloadRetryRequested = false;
   DownloadConfigConnect();
@@ -457,24 +452,22 @@ void CloudStore::DownloadComplete() {
 }
 
 void CloudStore::DownloadFailed(const std::string& why) {
-  const std::string host = DownloadHost();
+  NextDownloadServer(Text("DownloadFailed", "Конфигурация не загружена с сервера") + " " + DownloadHost() +
+                     ": " + why);
+}
+
+void CloudStore::NextDownloadServer(const std::string& message) {
   download_active_ = false;
   DownloadCountdown = 0;
   if (DownloadConfigFileServer) DownloadConfigFileServer->Abort();
-  Show(Text("DownloadFailed", "Конфигурация не загружена с сервера") + " " + host + ": " + why);
+  Show(message);
   ++DownloadServerIndex;
   if (static_cast<size_t>(DownloadServerIndex) < Servers().size()) DownloadRetryRequested = true;
 }
 
 void CloudStore::DownloadConfigFileServerError(platform::SocketError error) {
   Trace("Socket " + DownloadHost() + " error " + std::to_string(Code(error)));
-  if (!download_active_) return;
-  download_active_ = false;
-  DownloadCountdown = 0;
-  Show("Error download server " + std::to_string(Code(error)));
-  if (DownloadConfigFileServer) DownloadConfigFileServer->Abort();
-  ++DownloadServerIndex;
-  if (static_cast<size_t>(DownloadServerIndex) < Servers().size()) DownloadRetryRequested = true;
+  if (download_active_) NextDownloadServer("Error download server " + std::to_string(Code(error)));
 }
 
 void CloudStore::DownloadConfigFileServerDisconnect() {

@@ -87,6 +87,9 @@ class CloudStore {
   std::string Text(const char* key, const std::string& def) const;
   void Trace(const std::string& line);
   void Show(const std::string& text);
+  // Takes the IMEI field as CloudImei; false, with the reason shown, when it
+  // is empty or a request cannot carry it.
+  bool TakeImeiField();
   // A text for the request that cannot carry it; empty when it can.
   std::string CheckImei(const std::string& imei) const;
 
@@ -108,6 +111,8 @@ class CloudStore {
   void DownloadComplete();
   // The download from the current server failed: named, the next server tried.
   void DownloadFailed(const std::string& why);
+  // Ends the download from the current server with `message`; the next server follows at the tick.
+  void NextDownloadServer(const std::string& message);
   std::string DownloadHost() const;
 
   app::MainWindow& w_;

@@ -51,7 +51,8 @@ struct Store {
       if (text.size() != size_end + 1 + size) return;
       files[text.substr(5, imei_end - 5)] = text.substr(size_end + 1);
       if (confirm) p.Send("EndTransfer");
-    } else if (text.rfind("download#", 0) == 0 && text.back() == '#' && text.find("endtransfer#") == std::string::npos) {
+    } else if (text.rfind("download#", 0) == 0 && text.back() == '#' &&
+               text.find("endtransfer#") == std::string::npos) {
       const std::string imei = text.substr(9, text.size() - 10);
       auto it = files.find(imei);
       if (it == files.end()) {
@@ -71,7 +72,8 @@ void ShipLanguage(fake::World& world) {
 }
 
 struct Cloud : fake::World {
-  explicit Cloud(const std::string& ini = "[Address]\nServerAdr=store1\nServerAdr2=store2\nServerAdr3=store3\n")
+  explicit Cloud(
+      const std::string& ini = "[Address]\nServerAdr=store1\nServerAdr2=store2\nServerAdr3=store3\n")
       : fake::World(sim::SimConfig{}, false) {
     env.dir.Write("config.ini", ini + "[Settings]\nDisableNews=1\n");
     ShipLanguage(*this);
@@ -81,12 +83,17 @@ struct Cloud : fake::World {
     shown.clear();
   }
   ui::Control& C(const std::string& name) { return w().controls[name]; }
-  void Type(const std::string& name, const std::string& text) { ASSERT_TRUE(w().controls.UserType(name, text)); }
+  void Type(const std::string& name, const std::string& text) {
+    ASSERT_TRUE(w().controls.UserType(name, text));
+  }
   void Click(const std::string& name) { ASSERT_TRUE(w().controls.UserClick(name)); }
   std::string M(int number) { return w().messages.GetMessageA(number); }
-  int Count(const std::string& text) { return static_cast<int>(std::count(shown.begin(), shown.end(), text)); }
+  int Count(const std::string& text) {
+    return static_cast<int>(std::count(shown.begin(), shown.end(), text));
+  }
   bool Shown(const std::string& prefix) {
-    return std::any_of(shown.begin(), shown.end(), [&](const std::string& s) { return s.rfind(prefix, 0) == 0; });
+    return std::any_of(shown.begin(), shown.end(),
+                       [&](const std::string& s) { return s.rfind(prefix, 0) == 0; });
   }
   std::string Trace() {
     std::string out;
@@ -205,7 +212,8 @@ TEST(CloudUpload, AFailingServerStopsOnlyItsOwnList) {
   EXPECT_EQ(connections, 2);
   EXPECT_FALSE(f.w().cloud.Slots[1].ListActive);
   EXPECT_NE(f.Trace().find("Выгрузка остановлена"), std::string::npos);
-  EXPECT_TRUE(f.Shown(f.w().messages.GetStringOr("Cloud", "UploadFailed", "?") + " store2 (IMEI 866000000000003)"));
+  EXPECT_TRUE(
+      f.Shown(f.w().messages.GetStringOr("Cloud", "UploadFailed", "?") + " store2 (IMEI 866000000000003)"));
   EXPECT_EQ(f.Count(kUploaded), 1);  // store1's run
 }
 
@@ -349,8 +357,8 @@ struct Hostile : Cloud {
     Click("DownloadConfigButton");
   }
   bool Failed(const char* why_key) {
-    const std::string failed = w().messages.GetStringOr("Cloud", "DownloadFailed", "?") + " store1: " +
-                               w().messages.GetStringOr("Cloud", why_key, "?");
+    const std::string failed = w().messages.GetStringOr("Cloud", "DownloadFailed", "?") +
+                               " store1: " + w().messages.GetStringOr("Cloud", why_key, "?");
     return Shown(failed);
   }
   std::shared_ptr<FakePeer> first;

@@ -83,8 +83,19 @@ Bytes Image(uint8_t version, uint16_t b1, uint16_t b2, uint8_t b3, size_t body =
   return file;
 }
 
+// A simulated tracker that reports firmware `version` build b1.b2.b3.
+sim::SimConfig TrackerAt(uint8_t version, uint16_t b1, uint16_t b2, uint16_t b3) {
+  sim::SimConfig sim;
+  sim.firmware_version = version;
+  sim.build[0] = b1;
+  sim.build[1] = b2;
+  sim.build[2] = b3;
+  return sim;
+}
+
 struct Updates : fake::World {
-  explicit Updates(std::string settings = "DisableNews=1\n", bool plugged = false, sim::SimConfig tracker = {})
+  explicit Updates(std::string settings = "DisableNews=1\n", bool plugged = false,
+                   sim::SimConfig tracker = {})
       : fake::World(std::move(tracker), plugged) {
     env.dir.Write("config.ini", "[Address]\nServerAdr=upd1\nServerAdr2=upd2\n[Settings]\n" + settings);
     std::ifstream in(std::string(RLVEXA_SOURCE_DIR) + "/data/language.lng", std::ios::binary);
@@ -101,7 +112,8 @@ struct Updates : fake::World {
   std::vector<std::string> Listing(const std::string& folder) {
     std::vector<std::string> names;
     if (!fs::exists(folder)) return names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(folder))
+      names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
   }
@@ -152,11 +164,7 @@ TEST(UpdateOffer, NothingIsAskedWithoutAServerInTheSettings) {
 }
 
 TEST(UpdateOffer, FirmwareForTheTrackersBuild) {
-  sim::SimConfig sim;
-  sim.firmware_version = 5;
-  sim.build[0] = 12;
-  sim.build[1] = 33;
-  sim.build[2] = 8;
+  const sim::SimConfig sim = TrackerAt(5, 12, 33, 8);
   Updates f("DisableNews=1\n", true, sim);
   UpdateServer server;
   server.firmware = "fw5_0012.0034.08.bin";
@@ -280,7 +288,22 @@ TEST(UpdateFile, DownloadOnlySavesUnderTheLastComponentWithProgress) {
             f.M(99) + " ConfiguratorRLvexa_v1.0.0.1.exe " + f.M(100) + " " + f.env.dir.File("Downloads"));
   EXPECT_FALSE(f.C("Panel32").Visible());
   EXPECT_EQ(f.C("Label431").Text(), f.M(118));
-  EXPECT_EQ(f.env.network.Peers().back()->ReceivedText(), "GetFile=ConfiguratorRLvexa_v1.0.0.1.exe#EndTransfer");
+  EXPECT_EQ(f.env.network.Peers().back()->ReceivedText(),
+            "GetFile=ConfiguratorRLvexa_v1.0.0.1.exe#EndTransfer");
+}
+
+TEST(UpdateFile, NothingIsSaidToBeSavedThatWasNot) {
+  Offered f("x.exe", "payload");
+  f.env.dir.Write("Downloads", "a file where the folder should be");
+  f.TakeOffer(0);
+  EXPECT_EQ(f.C("Label431").Text().rfind(f.T("SaveFailed") + ": " + f.Downloads() + "/x.exe", 0), 0u)
+      << f.C("Label431").Text();
+  EXPECT_EQ(f.shown.back(), f.C("Label431").Text());
+  EXPECT_EQ(std::count_if(f.shown.begin(), f.shown.end(),
+                          [&](const std::string& s) { return s.rfind(f.M(99) + " ", 0) == 0; }),
+            0);
+  EXPECT_EQ(f.env.dir.Read("Downloads"), "a file where the folder should be");
+  EXPECT_TRUE(f.C("Panel32").Visible());
 }
 
 TEST(UpdateFile, AConfiguratorBuildIsSavedButNeverStarted) {
@@ -295,8 +318,8 @@ TEST(UpdateFile, AConfiguratorBuildIsSavedButNeverStarted) {
 }
 
 TEST(UpdateFile, PathsNeverReachOutsideDownloads) {
-  for (const char* path : {"../../evil.bin", "/etc/cron.d/evil.bin", "..\\..\\evil.bin", "C:\\Windows\\evil.bin",
-                           "builds/../../evil.bin"}) {
+  for (const char* path : {"../../evil.bin", "/etc/cron.d/evil.bin", "..\\..\\evil.bin",
+                           "C:\\Windows\\evil.bin", "builds/../../evil.bin"}) {
     Offered f(path, "payload");
     f.TakeOffer(0);
     EXPECT_EQ(f.Listing(f.Downloads()), (std::vector<std::string>{"evil.bin"})) << path;
@@ -372,11 +395,7 @@ TEST(UpdateFile, AMissingFileClosesTheOffer) {
 }
 
 TEST(UpdateFile, AFirmwareImageIsFlashedOnlyWhenItPassesTheCheck) {
-  sim::SimConfig sim;
-  sim.firmware_version = 5;
-  sim.build[0] = 12;
-  sim.build[1] = 33;
-  sim.build[2] = 8;
+  const sim::SimConfig sim = TrackerAt(5, 12, 33, 8);
   {
     Updates f("DisableNews=1\n", true, sim);
     UpdateServer server;
