@@ -41,6 +41,8 @@ MainWindow::MainWindow(platform::Platform& platform, Options opts)
   config.BindControls();
   firmware::Firmware::DeclareControls(controls);
   firmware.BindHandlers();
+  net::RemoteConfig::DeclareControls(controls);
+  remote.BindHandlers();
   controls.On("OKMES", ui::Event::Click, [this](const ui::EventArgs&) { messages.OKMESClick(); });
   // The help editor is created after the main window, hidden.
   ui::HelpEditor::DeclareControls(controls);

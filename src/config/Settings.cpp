@@ -42,6 +42,8 @@ void WindowSettings::ReadFormSettings() {
   w_.controls["AutoSendConfig"].SetChecked(integer("Settings", "AutoSendConfig", 0) != 0);
   w_.controls["DisableNews"].SetChecked(integer("Settings", "DisableNews", 0) != 0);
   MTK3333FW = integer("Settings", "MTK3333FW", 0);
+  w_.remote.ListenAddress = text("Settings", "RemoteListenAddress", "");
+  w_.remote.AllowedPeers = net::SplitAddressList(text("Settings", "RemoteAllowedPeers", ""));
 }
 
 std::string WindowSettings::Problem(const char* key, const std::string& why) const {

@@ -222,6 +222,11 @@ void Transfer::ExchangeInterrupted() {
   StopWait(w_.messages.GetStringOr("Errors", key, key));
 }
 
+void Transfer::ExchangeEnded() {
+  InProgress = Exchange::kNone;
+  w_.link.RemoteOperationPending = false;
+}
+
 void Transfer::EndWait() {
   WaitCount = 0;
   if (TimerProgress) TimerProgress->Stop();

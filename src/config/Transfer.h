@@ -86,7 +86,8 @@ class Transfer {
   enum class Exchange { kNone, kRead, kWrite };
   Exchange InProgress = Exchange::kNone;
   // The exchange has ended, with its own message.
-  void ExchangeEnded() { InProgress = Exchange::kNone; }
+  // A read or write answered: polls through the tunnel resume.
+  void ExchangeEnded();
   // The link was lost or the tracker stopped answering in the middle of an
   // exchange: the success message of a first half must not stay in view.
   void ExchangeInterrupted();

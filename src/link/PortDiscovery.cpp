@@ -309,6 +309,7 @@ void PortDiscovery::DiscoveryTick() {
       s.RemoteIdentifyCountdown = 3;
     }
   }
+  w_.remote.SecondTick();
   if (s.RemoteStopRequested) {
     s.RemoteStopRequested = false;
     w_.remote.StopConfigServer();

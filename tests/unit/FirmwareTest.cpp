@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "TrackerSim.h"
+#include "TunnelWorld.h"
 #include "World.h"
 #include "link/Bytes.h"
 
@@ -43,22 +44,31 @@ Bytes Body(const Bytes& file) {
   return Bytes(file.begin() + 512, file.end());
 }
 
-struct Flasher : fake::World {
-  explicit Flasher(sim::SimConfig config = {}) : fake::World(std::move(config)) {
+// What both ways of flashing share: the image file and waiting.
+template <class Base>
+struct FlashHelpers : Base {
+  using Base::Base;
+  std::string Put(const std::string& name, const Bytes& bytes) {
+    this->env.dir.Write(name, std::string(bytes.begin(), bytes.end()));
+    return this->env.dir.File(name);
+  }
+  bool Open(const Bytes& bytes, const std::string& name = "fw.bin") {
+    return this->w().firmware.OpenFWFileSTM(Put(name, bytes));
+  }
+  std::string Text(const std::string& name) { return this->w().controls[name].Text(); }
+  bool RunUntil(const std::function<bool()>& done, int ms) { return this->env.clock.RunUntil(done, ms); }
+  bool Shown(const std::string& text) const {
+    return std::find(this->shown.begin(), this->shown.end(), text) != this->shown.end();
+  }
+};
+
+struct Flasher : FlashHelpers<fake::World> {
+  explicit Flasher(sim::SimConfig config = {}) : FlashHelpers<fake::World>(std::move(config)) {
     Start();
     env.clock.Advance(1200);
     shown.clear();
   }
 
-  std::string Put(const std::string& name, const Bytes& bytes) {
-    env.dir.Write(name, std::string(bytes.begin(), bytes.end()));
-    return env.dir.File(name);
-  }
-  bool Open(const Bytes& bytes, const std::string& name = "fw.bin") {
-    return w().firmware.OpenFWFileSTM(Put(name, bytes));
-  }
-  std::string Text(const std::string& name) { return w().controls[name].Text(); }
-  bool RunUntil(const std::function<bool()>& done, int ms) { return env.clock.RunUntil(done, ms); }
   // The frames written since write number `from` with command `command`.
   std::vector<Bytes> Frames(int command, size_t from = 0) const {
     std::vector<Bytes> out;
@@ -67,9 +77,6 @@ struct Flasher : fake::World {
       if (writes[i].bytes.size() >= 8 && writes[i].bytes[7] == command) out.push_back(writes[i].bytes);
     }
     return out;
-  }
-  bool Shown(const std::string& text) const {
-    return std::find(shown.begin(), shown.end(), text) != shown.end();
   }
   // Flashes until the tracker answers in its application again.
   bool FlashToEnd() {
@@ -396,19 +403,32 @@ TEST(UsbFlash, ATrackerThatNeverComesBackAsBootloaderEndsTheUpdate) {
 
 // ---- Through the tracker's application (command 209)
 
-struct Tunnel : Flasher {
+// The simulated tracker connected to the remote port through the in-memory network.
+struct Tunnel : FlashHelpers<fake::TunnelWorld> {
   Tunnel() {
-    // The tunnel itself is another part of the program; its mode flag is what
-    // the update reads, and the frames still reach the simulator.
-    w().link.RemoteModeActive = true;
+    StartListening();
+    Reconnect();
   }
+  // The tracker connects and is identified; its first status record has arrived.
+  void Reconnect() {
+    if (!w().remote.Listening()) w().controls.UserClick("Button1");
+    tracker = ConnectTracker();
+    EXPECT_TRUE(RunUntil([&] { return w().link.Connected && w().monitoring.DeviceRecord[0] != 0; }, 10000));
+    EXPECT_TRUE(RunUntil([&] { return w().transfer.InProgress == config::Transfer::Exchange::kNone; }, 10000));
+    shown.clear();
+  }
+  // Where the bytes the tracker has received end now.
+  size_t Mark() const { return tracker->Received().size(); }
+  // The frames with command `command` the tracker received after `from`.
+  std::vector<Bytes> Frames(int command, size_t from) const { return TunnelWorld::Frames(*tracker, command, from); }
+  std::shared_ptr<fake::FakePeer> tracker;
 };
 
 TEST(TunnelFlash, TheWholeFileInBlocksOf512ThenMessage134) {
   Tunnel t;
   const Bytes image = MakeImage({.body = 2048});
   ASSERT_TRUE(t.Open(image));
-  const size_t mark = t.env.serial.Writes().size();
+  const size_t mark = t.Mark();
   t.w().controls.UserClick("Program_flash");
   ASSERT_TRUE(t.RunUntil([&] { return t.Shown("Message134"); }, 10000));
   const auto blocks = t.Frames(209, mark);
@@ -445,9 +465,10 @@ TEST(TunnelFlash, ResumesWhereTheTrackerSaysAfterYes) {
 
   ASSERT_TRUE(t.Open(image));
   t.env.dialogs.QueueConfirm(true);
-  const size_t mark = t.env.serial.Writes().size();
+  const size_t mark = t.Mark();
   t.w().controls.UserClick("Program_flash");
   EXPECT_EQ(t.env.dialogs.Boxes().back(), "Message1317Message1321024");
+  t.env.clock.Advance(t.env.network.Latency());
   // The first block goes out at once and is counted from the resume point.
   const auto first = t.Frames(209, mark);
   ASSERT_EQ(first.size(), 1u);
@@ -456,6 +477,49 @@ TEST(TunnelFlash, ResumesWhereTheTrackerSaysAfterYes) {
   ASSERT_TRUE(t.RunUntil([&] { return t.Shown("Message134"); }, 10000));
   EXPECT_EQ(t.Frames(209, mark).size(), 3u);
   EXPECT_EQ(t.sim.RemoteFile(), image);
+}
+
+TEST(TunnelFlash, AConnectionLostMidTransferEndsItAndTheReconnectResumes) {
+  for (const bool reset : {true, false}) {
+    Tunnel t;
+    const Bytes image = MakeImage({.body = 2048});
+    ASSERT_TRUE(t.Open(image));
+    // The connection drops while the third block is on its way: the tracker
+    // keeps it, the acknowledgement never comes.
+    bool dropped = false;
+    t.sim.SetRequestHook([&](uint8_t command, size_t) {
+      if (command != 209 || dropped || t.sim.RemoteFile().size() != 1024) return;
+      dropped = true;
+      if (reset) {
+        t.tracker->Reset();
+      } else {
+        t.tracker->Close();
+      }
+    });
+    t.w().controls.UserClick("Program_flash");
+    ASSERT_TRUE(t.RunUntil([&] { return dropped && !t.w().link.FlashInProgress; }, 5000));
+    EXPECT_TRUE(std::any_of(t.shown.begin(), t.shown.end(), [](const std::string& s) {
+      return s.find("Передача прошивки прервана") != std::string::npos;
+    }));
+    EXPECT_TRUE(t.w().controls["Program_flash"].Enabled());
+    ASSERT_TRUE(t.RunUntil([&] { return !t.w().remote.Listening(); }, 2000));
+    t.sim.SetRequestHook(nullptr);
+    ASSERT_EQ(t.sim.RemoteFile().size(), 1536u);
+    t.sim.InterruptRemoteTransfer(7);
+
+    // The engineer opens the port again, the tracker reconnects and says where it stopped.
+    t.Reconnect();
+    ASSERT_TRUE(t.RunUntil([&] { return (t.w().monitoring.DeviceRecord[110] & 0x40) != 0; }, 5000));
+    t.env.dialogs.QueueConfirm(true);
+    const size_t mark = t.Mark();
+    t.w().controls.UserClick("Program_flash");
+    EXPECT_EQ(t.env.dialogs.Boxes().back(), "Message1317Message1321536");
+    ASSERT_TRUE(t.RunUntil([&] { return t.Shown("Message134"); }, 10000));
+    const auto blocks = t.Frames(209, mark);
+    ASSERT_EQ(blocks.size(), 2u);
+    EXPECT_EQ(link::GetU32(blocks[0].data() + 8), 1536u);
+    EXPECT_EQ(t.sim.RemoteFile(), image);
+  }
 }
 
 TEST(TunnelFlash, NoStartsOverAndAPositionPastTheFileStartsOver) {
@@ -467,8 +531,9 @@ TEST(TunnelFlash, NoStartsOverAndAPositionPastTheFileStartsOver) {
     ASSERT_TRUE(t.RunUntil([&] { return t.w().monitoring.DeviceRecord[110] != 0; }, 5000));
     ASSERT_TRUE(t.Open(image));
     t.env.dialogs.QueueConfirm(yes);
-    const size_t mark = t.env.serial.Writes().size();
+    const size_t mark = t.Mark();
     t.w().controls.UserClick("Program_flash");
+    t.env.clock.Advance(t.env.network.Latency());
     const auto first = t.Frames(209, mark);
     ASSERT_EQ(first.size(), 1u);
     EXPECT_EQ(link::GetU32(first[0].data() + 8), 0u);

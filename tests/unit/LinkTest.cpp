@@ -255,23 +255,6 @@ TEST(LinkTick, FastNavigationPollEveryTenthTick) {
   EXPECT_EQ(nav, 1);
 }
 
-TEST(LinkTick, NoPollWhileATunnelTransferRuns) {
-  World world;
-  world.Start();
-  world.env.clock.Advance(1200);
-  auto& link = world.w().link;
-  link.RemoteModeActive = true;
-  link.RemoteOperationPending = true;
-  link.PollCountdown = 0;
-  const size_t from = world.env.serial.Writes().size();
-  world.env.clock.Advance(3000);
-  EXPECT_EQ(world.env.serial.Writes().size(), from);
-  EXPECT_EQ(link.PollCountdown, 0);
-  link.RemoteOperationPending = false;
-  world.env.clock.Advance(10);
-  EXPECT_EQ(link.PollCountdown, 244);
-}
-
 TEST(LinkTick, NothingRunsWhileTheReceiverUpdateOwnsThePort) {
   World world;
   world.Start();

@@ -414,18 +414,6 @@ TEST(WaitIndicator, TimedWaitProgressAndStop) {
   EXPECT_TRUE(c["MESPANEL"].Visible());
 }
 
-TEST(WaitIndicator, ARemoteOperationIsGivenUpAfterFiftyTicks) {
-  Files f;
-  f.w().link.RemoteModeActive = true;
-  f.T().ReadFromDevice();
-  EXPECT_TRUE(f.w().link.RemoteOperationPending);
-  EXPECT_EQ(f.w().controls["PageControlMes"].Index(), 3);  // over the tunnel the progress page stays
-  f.env.clock.Advance(49 * 200);
-  EXPECT_TRUE(f.w().link.RemoteOperationPending);
-  f.env.clock.Advance(200);
-  EXPECT_FALSE(f.w().link.RemoteOperationPending);
-}
-
 // ---- With the simulated tracker ----------------------------------------------
 
 struct Tracker : fake::World {

@@ -1,6 +1,7 @@
 #include "TrackerSim.h"
 
 #include <algorithm>
+#include <cstring>
 #include <ctime>
 #include <optional>
 #include <utility>
@@ -308,6 +309,8 @@ const std::array<TrackerSim::CommandEntry, 256>& TrackerSim::Commands() {
     t[cmd::kEventLog] = {&TrackerSim::OnEventLog, kApplication, false};
     t[cmd::kTransparentPort] = {&TrackerSim::OnTransparentPort, kApplication, false};
     t[cmd::kRemoteFirmwareBlock] = {&TrackerSim::OnRemoteFirmwareBlock, kApplication, false};
+    t[cmd::kTestPacket] = {&TrackerSim::OnTestPacket, kApplication, false};
+    t[cmd::kTestSms] = {&TrackerSim::OnTestSms, kApplication, false};
     t[cmd::kFaultLog] = {&TrackerSim::OnFaultLog, kApplication, false};
     return t;
   }();
@@ -502,6 +505,23 @@ void TrackerSim::OnPassword(uint8_t command, const uint8_t* p, size_t n) {
 void TrackerSim::OnDeleteTrack(uint8_t command, const uint8_t*, size_t) {
   ++track_delete_count_;
   link::PutU32(device_.data() + 74, 0);  // nothing left to send
+  Answer(command, {status::kOk});
+}
+
+// Request: 00. The tracker sends a test packet to its server and says so.
+void TrackerSim::OnTestPacket(uint8_t command, const uint8_t*, size_t) {
+  ++test_packet_count_;
+  Answer(command, {status::kOk});
+}
+
+// Request: the dispatcher's number, NUL-terminated. The tracker sends a test SMS to it.
+void TrackerSim::OnTestSms(uint8_t command, const uint8_t* p, size_t n) {
+  const auto* end = static_cast<const uint8_t*>(std::memchr(p, 0, n));
+  if (end == nullptr || end == p) {
+    Answer(command, {status::kError});
+    return;
+  }
+  test_sms_number_.assign(reinterpret_cast<const char*>(p), static_cast<size_t>(end - p));
   Answer(command, {status::kOk});
 }
 

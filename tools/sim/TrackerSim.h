@@ -41,6 +41,8 @@ inline constexpr uint8_t kPassword = 37;
 inline constexpr uint8_t kDeleteTrack = 38;
 inline constexpr uint8_t kEventLog = 41;
 inline constexpr uint8_t kTransparentPort = 52;
+inline constexpr uint8_t kTestPacket = 61;
+inline constexpr uint8_t kTestSms = 176;
 inline constexpr uint8_t kRemoteFirmwareBlock = 209;
 inline constexpr uint8_t kFaultLog = 177;
 }  // namespace cmd
@@ -171,6 +173,9 @@ class TrackerSim {
   bool Unlocked() const { return unlocked_; }
   int RestartCount() const { return restart_count_; }
   int TrackDeleteCount() const { return track_delete_count_; }
+  int TestPacketCount() const { return test_packet_count_; }
+  // The number of the last test SMS asked for.
+  const std::string& TestSmsNumber() const { return test_sms_number_; }
   // Command codes of accepted request frames, in order.
   const std::vector<uint8_t>& ReceivedCommands() const { return received_; }
 
@@ -200,6 +205,8 @@ class TrackerSim {
   void OnStatusRecord(uint8_t command, const uint8_t* p, size_t n);
   void OnPassword(uint8_t command, const uint8_t* p, size_t n);
   void OnDeleteTrack(uint8_t command, const uint8_t* p, size_t n);
+  void OnTestPacket(uint8_t command, const uint8_t* p, size_t n);
+  void OnTestSms(uint8_t command, const uint8_t* p, size_t n);
   void OnEventLog(uint8_t command, const uint8_t* p, size_t n);
   void OnTransparentPort(uint8_t command, const uint8_t* p, size_t n);
   void OnRemoteFirmwareBlock(uint8_t command, const uint8_t* p, size_t n);
@@ -225,6 +232,8 @@ class TrackerSim {
   bool unlocked_ = false;
   int restart_count_ = 0;
   int track_delete_count_ = 0;
+  int test_packet_count_ = 0;
+  std::string test_sms_number_;
   std::vector<uint8_t> received_;
   std::vector<uint8_t> events_;
   std::array<uint8_t, kNavigationRecordSize> navigation_{};

@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
@@ -15,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -42,7 +45,20 @@ void OnSignal(int) {
   errno = saved;
 }
 
+// How the TCP link misbehaves, to test the configurator's side of the tunnel.
+struct NetFaults {
+  size_t split = 0;             // answers leave in pieces of at most this many bytes
+  bool merge = false;           // answers leave two by two in one segment
+  bool stray = false;           // noise bytes before every answer
+  unsigned bad_crc_every = 0;   // every Nth answer has a broken CRC
+  unsigned hold_acks_ms = 0;    // acknowledgements of remote firmware blocks wait this long
+  unsigned drop_ack = 0;        // the Nth acknowledgement of a remote firmware block is never sent
+  unsigned drop_after_blocks = 0;  // the connection drops once after this many remote firmware blocks
+  bool reset = false;           // a drop is a reset, not an orderly close
+};
+
 struct Options {
+  NetFaults net;
   bool use_pty = true;
   std::string host;
   std::string port;
@@ -50,6 +66,7 @@ struct Options {
   rlv::sim::BootloaderFaults faults;
   bool gnss_silent = false;
   std::string dump_flash;  // where the flashed body is written at the end
+  std::string dump_remote;  // where the file received by remote firmware blocks is written at the end
   int fault_records = 0;
   rlv::sim::SimConfig sim = [] {
     rlv::sim::SimConfig config;
@@ -75,10 +92,12 @@ void PrintUsage(std::FILE* to) {
                "usage: rlvexa-tracker-sim [--pty | --connect HOST:PORT] [--type N] [--options N]\n"
                "                          [--bootloader] [--bootloader-version N] [--password N]\n"
                "                          [--refuse-block K:STATUS] [--silent-from-block K]\n"
-               "                          [--gnss-silent] [--dump-flash FILE]\n"
+               "                          [--gnss-silent] [--dump-flash FILE] [--dump-remote FILE]\n"
                "                          [--imei TEXT] [--gnss-version N] [--input-types A,B]\n"
                "                          [--event N]... [--fault-records N] [--static] [--verbose]\n"
-               "                          [--help] [--version]\n"
+               "                          [--split N] [--merge] [--stray] [--bad-crc-every N]\n"
+               "                          [--hold-acks MS] [--drop-ack N] [--drop-after-blocks N]\n"
+               "                          [--reset] [--help] [--version]\n"
                "  --pty                 serve on a new pseudo-terminal; its path is the first line\n"
                "                        on stdout (default)\n"
                "  --connect HOST:PORT   connect to the configurator's remote port over TCP,\n"
@@ -92,6 +111,7 @@ void PrintUsage(std::FILE* to) {
                "  --silent-from-block K the bootloader answers nothing from block K on\n"
                "  --gnss-silent         the GNSS receiver behind command 52 answers nothing\n"
                "  --dump-flash FILE     at the end, write the body the bootloader took to FILE\n"
+               "  --dump-remote FILE    at the end, write the file taken by remote firmware blocks\n"
                "  --imei TEXT           IMEI in the device record, at most 16 characters\n"
                "                        (default 866000000000001)\n"
                "  --gnss-version N      GNSS receiver firmware, version x 100 + revision\n"
@@ -103,6 +123,16 @@ void PrintUsage(std::FILE* to) {
                "  --static              keep the status records still (default: a living\n"
                "                        tracker that drives, counts and reports events)\n"
                "  --verbose             trace every request and answer on stderr\n"
+               "TCP link faults (with --connect):\n"
+               "  --split N             send every answer in pieces of at most N bytes, 30 ms apart\n"
+               "  --merge               send answers two by two in one segment\n"
+               "  --stray               send noise bytes before every answer\n"
+               "  --bad-crc-every N     break the CRC of every Nth answer\n"
+               "  --hold-acks MS        hold acknowledgements of remote firmware blocks MS ms\n"
+               "  --drop-ack N          never send the Nth acknowledgement of a remote firmware block\n"
+               "  --drop-after-blocks N drop the connection once, after N remote firmware blocks;\n"
+               "                        the device record then offers the resume\n"
+               "  --reset               drop connections with a reset instead of an orderly close\n"
                "  --help                this text\n"
                "  --version             the version\n");
 }
@@ -191,6 +221,13 @@ int ParseOptions(int argc, char** argv, Options* options) {
       }
       options->dump_flash = value;
       ++i;
+    } else if (arg == "--dump-remote") {
+      if (value == nullptr || *value == '\0') {
+        std::fprintf(stderr, "rlvexa-tracker-sim: --dump-remote needs a file name\n");
+        return 2;
+      }
+      options->dump_remote = value;
+      ++i;
     } else if (arg == "--imei") {
       if (value == nullptr || std::strlen(value) > 16) {
         std::fprintf(stderr, "rlvexa-tracker-sim: --imei needs a text of at most 16 characters\n");
@@ -226,6 +263,27 @@ int ParseOptions(int argc, char** argv, Options* options) {
       options->sim.living = false;
     } else if (arg == "--verbose") {
       options->verbose = true;
+    } else if (arg == "--split") {
+      if (!need_number(4096)) return 2;
+      options->net.split = number;
+    } else if (arg == "--merge") {
+      options->net.merge = true;
+    } else if (arg == "--stray") {
+      options->net.stray = true;
+    } else if (arg == "--bad-crc-every") {
+      if (!need_number(1000000)) return 2;
+      options->net.bad_crc_every = static_cast<unsigned>(number);
+    } else if (arg == "--hold-acks") {
+      if (!need_number(600000)) return 2;
+      options->net.hold_acks_ms = static_cast<unsigned>(number);
+    } else if (arg == "--drop-ack") {
+      if (!need_number(1000000)) return 2;
+      options->net.drop_ack = static_cast<unsigned>(number);
+    } else if (arg == "--drop-after-blocks") {
+      if (!need_number(1000000)) return 2;
+      options->net.drop_after_blocks = static_cast<unsigned>(number);
+    } else if (arg == "--reset") {
+      options->net.reset = true;
     } else if (arg == "--help" || arg == "-h") {
       PrintUsage(stdout);
       return 1;
@@ -378,6 +436,91 @@ int RunPty(rlv::sim::TrackerSim& sim, Channel& channel) {
   return result;
 }
 
+// The answers on their way over TCP, shaped by the link faults asked for:
+// each queued segment leaves in its own send once it is due.
+class Shaper {
+ public:
+  explicit Shaper(const NetFaults& faults) : faults_(faults) {}
+
+  void Add(std::vector<uint8_t> frame, Clock::time_point now) {
+    ++answers_;
+    const bool ack = frame.size() >= 8 && frame[7] == rlv::sim::cmd::kRemoteFirmwareBlock;
+    if (ack && faults_.drop_ack != 0 && ++acks_ == faults_.drop_ack) {
+      std::fprintf(stderr, "acknowledgement %u dropped\n", acks_);
+      return;
+    }
+    if (faults_.bad_crc_every != 0 && answers_ % faults_.bad_crc_every == 0 && !frame.empty()) frame.back() ^= 0x5A;
+    if (faults_.stray) frame.insert(frame.begin(), {'S', 0x00, 'S', 'L', 0x7F});
+    Clock::time_point due = now;
+    if (ack && faults_.hold_acks_ms != 0) due += std::chrono::milliseconds(faults_.hold_acks_ms);
+    if (faults_.merge) {
+      if (held_.empty()) {
+        held_ = std::move(frame);
+        held_due_ = due + std::chrono::milliseconds(100);
+        return;
+      }
+      held_.insert(held_.end(), frame.begin(), frame.end());
+      frame = std::move(held_);
+      held_.clear();
+    }
+    Push(frame, due);
+  }
+
+  // Sends what is due; false on a hard error.
+  bool Pump(Channel& channel, Clock::time_point now) {
+    if (!held_.empty() && now >= held_due_) {
+      Push(held_, now);
+      held_.clear();
+    }
+    while (!queue_.empty() && queue_.front().due <= now) {
+      channel.Queue(queue_.front().bytes);
+      queue_.pop_front();
+      if (!channel.Flush()) return false;
+    }
+    return true;
+  }
+
+  // Milliseconds until the next segment is due; -1 when none waits.
+  int Timeout(Clock::time_point now) const {
+    Clock::time_point due = Clock::time_point::max();
+    if (!queue_.empty()) due = queue_.front().due;
+    if (!held_.empty()) due = std::min(due, held_due_);
+    if (due == Clock::time_point::max()) return -1;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count();
+    return ms <= 0 ? 0 : static_cast<int>(ms) + 1;
+  }
+
+  void Clear() {
+    queue_.clear();
+    held_.clear();
+  }
+
+ private:
+  struct Segment {
+    Clock::time_point due;
+    std::vector<uint8_t> bytes;
+  };
+
+  void Push(const std::vector<uint8_t>& bytes, Clock::time_point due) {
+    // Segments never overtake each other.
+    if (!queue_.empty()) due = std::max(due, queue_.back().due);
+    const size_t piece = faults_.split == 0 ? bytes.size() : faults_.split;
+    for (size_t at = 0; at < bytes.size(); at += piece) {
+      const size_t n = std::min(piece, bytes.size() - at);
+      queue_.push_back({due, std::vector<uint8_t>(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                                                  bytes.begin() + static_cast<std::ptrdiff_t>(at + n))});
+      due += std::chrono::milliseconds(30);
+    }
+  }
+
+  const NetFaults& faults_;
+  unsigned answers_ = 0;
+  unsigned acks_ = 0;
+  std::deque<Segment> queue_;
+  std::vector<uint8_t> held_;
+  Clock::time_point held_due_{};
+};
+
 // TCP client with reconnection: idle -> connecting -> connected -> idle.
 class TcpClient {
  public:
@@ -425,6 +568,9 @@ class TcpClient {
         return;
       }
       connecting_ = false;
+      // Segments leave as they are written, not gathered by the system.
+      const int one = 1;
+      setsockopt(channel_.fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
       sim.DiscardPartialInput();
       std::fprintf(stderr, "connected to %s:%s\n", host_.c_str(), port_.c_str());
       return;
@@ -444,6 +590,21 @@ class TcpClient {
       TryNextAddress(now);
     }
   }
+
+  // Ends the connection from this side: with a reset (RST) or in order (FIN).
+  void Hangup(Clock::time_point now, bool reset) {
+    if (reset && channel_.open()) {
+      const linger hard{1, 0};
+      setsockopt(channel_.fd(), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    }
+    std::fprintf(stderr, "connection to %s:%s dropped on purpose (%s)\n", host_.c_str(), port_.c_str(),
+                 reset ? "reset" : "close");
+    channel_.Close();
+    connecting_ = false;
+    Retry(now);
+  }
+
+  bool connected() const { return channel_.open() && !connecting_; }
 
   void Drop(Clock::time_point now) {
     std::fprintf(stderr, "connection to %s:%s lost\n", host_.c_str(), port_.c_str());
@@ -507,12 +668,26 @@ class TcpClient {
 
 int RunTcp(rlv::sim::TrackerSim& sim, Channel& channel, const Options& options) {
   TcpClient client(options.host, options.port, channel);
+  Shaper shaper(options.net);
+  // Answers go through the shaper; it sends them when they are due.
+  sim.SetOutput([&](const std::vector<uint8_t>& frame) {
+    if (client.connected()) shaper.Add(frame, Clock::now());
+  });
+  unsigned blocks = 0;
+  bool dropped_once = false;
+  bool drop_now = false;
+  sim.SetRequestHook([&](uint8_t command, size_t payload_size) {
+    if (options.verbose) std::fprintf(stderr, "rx cmd=%u len=%zu\n", static_cast<unsigned>(command), payload_size);
+    if (command != rlv::sim::cmd::kRemoteFirmwareBlock || options.net.drop_after_blocks == 0 || dropped_once) return;
+    if (++blocks == options.net.drop_after_blocks) drop_now = true;
+  });
   Clock::time_point last = Clock::now();
   while (!g_stop) {
     AdvanceSim(sim, &last);
     Clock::time_point now = Clock::now();
     client.CheckTimeout(now);
     client.Tick(now);
+    if (client.connected() && !shaper.Pump(channel, now)) client.Drop(now);
     pollfd fds[2] = {{g_wake_pipe[0], POLLIN, 0}, {channel.fd(), 0, 0}};
     nfds_t count = 1;
     if (channel.open()) {
@@ -520,8 +695,10 @@ int RunTcp(rlv::sim::TrackerSim& sim, Channel& channel, const Options& options) 
           client.connecting() ? POLLOUT : static_cast<short>(POLLIN | (channel.HasPending() ? POLLOUT : 0));
       count = 2;
     }
-    const int client_timeout = client.PollTimeout(now);
-    const int timeout = client_timeout < 0 ? kTickMs : std::min(client_timeout, kTickMs);
+    int timeout = kTickMs;
+    for (const int t : {client.PollTimeout(now), shaper.Timeout(now)}) {
+      if (t >= 0) timeout = std::min(timeout, t);
+    }
     if (poll(fds, count, timeout) < 0) {
       if (errno == EINTR) continue;
       std::perror("rlvexa-tracker-sim: poll");
@@ -529,9 +706,30 @@ int RunTcp(rlv::sim::TrackerSim& sim, Channel& channel, const Options& options) 
     }
     if (g_stop) break;
     if (count == 2) client.OnEvents(fds[1].revents, sim, Clock::now());
+    if (drop_now) {
+      // The block that came last is kept, its acknowledgement is lost with the
+      // connection, and the device record tells where to resume.
+      drop_now = false;
+      dropped_once = true;
+      shaper.Clear();
+      sim.InterruptRemoteTransfer(1);
+      client.Hangup(Clock::now(), options.net.reset);
+    }
+    if (!client.connected()) shaper.Clear();
   }
   channel.Close();
   return 0;
+}
+
+// Writes `bytes` to `path` (nothing when `path` is empty); false on failure, said on stderr.
+bool DumpFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  if (path.empty()) return true;
+  std::FILE* out = std::fopen(path.c_str(), "wb");
+  if (out == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size() || std::fclose(out) != 0) {
+    std::fprintf(stderr, "rlvexa-tracker-sim: cannot write %s\n", path.c_str());
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -579,15 +777,8 @@ int main(int argc, char** argv) {
   });
 
   int result = options.use_pty ? RunPty(sim, channel) : RunTcp(sim, channel, options);
-  if (!options.dump_flash.empty()) {
-    const std::vector<uint8_t>& body = sim.BootloaderPart().Body();
-    std::FILE* out = std::fopen(options.dump_flash.c_str(), "wb");
-    if (out == nullptr || std::fwrite(body.data(), 1, body.size(), out) != body.size() ||
-        std::fclose(out) != 0) {
-      std::fprintf(stderr, "rlvexa-tracker-sim: cannot write %s\n", options.dump_flash.c_str());
-      result = 1;
-    }
-  }
+  if (!DumpFile(options.dump_flash, sim.BootloaderPart().Body())) result = 1;
+  if (!DumpFile(options.dump_remote, sim.RemoteFile())) result = 1;
   close(g_wake_pipe[0]);
   close(g_wake_pipe[1]);
   return result;
