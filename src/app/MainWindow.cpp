@@ -30,7 +30,9 @@ MainWindow::MainWindow(platform::Platform& platform, Options opts)
       faultlog(*this),
       firmware(*this),
       remote(*this),
-      vehicle(*this) {
+      vehicle(*this),
+      cloud(*this),
+      updates(*this) {
   ui::DeclareMainControls(controls);
   monitor::Monitoring::DeclareControls(controls);
   protocol::FaultLog::DeclareControls(controls);
@@ -50,6 +52,11 @@ MainWindow::MainWindow(platform::Platform& platform, Options opts)
   help_editor.BindHandlers();
   vehicle::Vehicle::DeclareControls(controls);
   vehicle.BindHandlers();
+  // The cloud page and the update service's offer and news panels.
+  net::CloudStore::DeclareControls(controls);
+  net::UpdateService::DeclareControls(controls);
+  cloud.BindHandlers();
+  updates.BindHandlers();
 
   Timer1 = plat.timers->CreateTimer();
   Timer1->SetInterval(10);
@@ -102,7 +109,7 @@ void MainWindow::FormShow() {
   discovery.ButtonEnabled(false);
   discovery.CheckDevicePresence();
   discovery.SetSearching(true);
-  // Here the update service is asked for the newest configurator build.
+  updates.GetConfiguratorVersionFromServer();
   shell.SetGridHeadings();
   vehicle.LoadJ1939Struct();
   shell.PlaceNewsPanel();
@@ -164,6 +171,10 @@ void MainWindow::Timer1Timer() {
 
 void MainWindow::Find_deviceTimer() {
   discovery.DiscoveryTick();
+  // The store's reconnections and download retry, then the update service's
+  // retry and countdowns.
+  cloud.Tick();
+  updates.Tick();
 }
 
 }  // namespace rlv::app

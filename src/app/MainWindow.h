@@ -13,7 +13,9 @@
 #include "link/PacketCodec.h"
 #include "link/PortDiscovery.h"
 #include "monitor/Monitoring.h"
+#include "net/CloudStore.h"
 #include "net/RemoteConfig.h"
+#include "net/UpdateService.h"
 #include "platform/Platform.h"
 #include "protocol/Dispatcher.h"
 #include "protocol/FaultLog.h"
@@ -80,6 +82,8 @@ class MainWindow {
   firmware::Firmware firmware;
   net::RemoteConfig remote;
   vehicle::Vehicle vehicle;
+  net::CloudStore cloud;
+  net::UpdateService updates;
 
   std::unique_ptr<platform::ITimer> Timer1;       // 10 ms link tick
   std::unique_ptr<platform::ITimer> Find_device;  // 1 s discovery tick

@@ -177,6 +177,10 @@ void Transfer::LoadToDevice() {
   if (w_.controls["AutoSendConfig"].Checked()) UploadConfigButtonClick();
 }
 
+void Transfer::UploadConfigButtonClick() {
+  w_.cloud.UploadConfigButtonClick();
+}
+
 // ---------------------------------------------------------------------------
 // Wait indicator
 

@@ -92,8 +92,8 @@ class Transfer {
   // exchange: the success message of a first half must not stay in view.
   void ExchangeInterrupted();
   // The cloud store's upload of the current configuration, started after a
-  // write when AutoSendConfig is ticked. The cloud store is not built yet.
-  void UploadConfigButtonClick() {}
+  // write when AutoSendConfig is ticked.
+  void UploadConfigButtonClick();
 
   // --- Wait indicator ------------------------------------------------------
   // total 0: a wait of `limit` ticks on a 50-segment running bar; otherwise

@@ -218,6 +218,11 @@ std::string Monitoring::Imei() const {
   return ImeiField(DeviceRecord.data() + kDevImei);
 }
 
+Monitoring::Build Monitoring::TrackerBuild() const {
+  const uint8_t* r = DeviceRecord.data();
+  return Build{r[kDevVersion], link::GetU16(r + kDevBuild1), link::GetU16(r + kDevBuild2), r[kDevBuild3]};
+}
+
 // ---- Controls ------------------------------------------------------------------
 
 void Monitoring::DeclareControls(ui::ControlModel& m) {
@@ -478,8 +483,8 @@ void Monitoring::Refresh_DEVICE() {
                           std::to_string(link::GetU16(r + kDevPeriod2)) + ")");
   if (!w_.link.FwQueryDone) {
     w_.link.FwQueryDone = true;
-    // Here the update service is asked for the newest firmware build.
     ++FirmwareQueries;
+    w_.updates.GetFirmwareVersionFromServer();
   }
   SetText("Label62", T(73) + std::to_string(S16(r + kDevDiagA)));
   SetText("Label64", T(74) + std::to_string(S16(r + kDevDiagB)));

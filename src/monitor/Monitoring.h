@@ -106,6 +106,14 @@ class Monitoring {
   std::string Imei() const;
   // Times the update service was asked for the newest firmware.
   int FirmwareQueries = 0;
+  // The firmware build the device record reports.
+  struct Build {
+    uint8_t version = 0;
+    uint16_t build1 = 0;
+    uint16_t build2 = 0;
+    uint8_t build3 = 0;
+  };
+  Build TrackerBuild() const;
 
  private:
   void SetText(const char* name, const std::string& text);

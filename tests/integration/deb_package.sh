@@ -24,7 +24,7 @@ dpkg-deb --contents "$deb" | awk '{print $NF}' >"$WORK/contents.txt"
 for f in ./usr/bin/rlvexa-configurator ./usr/bin/rlvexa-tracker-sim ./usr/share/rlvexa-configurator/language.lng \
   ./usr/lib/udev/rules.d/60-rlvexa.rules ./usr/share/applications/rlvexa-configurator.desktop \
   ./usr/share/icons/hicolor/scalable/apps/rlvexa-configurator.svg ./usr/share/man/man1/rlvexa-configurator.1 \
-  ./usr/share/man/man1/rlvexa-tracker-sim.1; do
+  ./usr/share/man/man1/rlvexa-tracker-sim.1 ./usr/bin/rlvexa-services; do
   grep -qxF "$f" "$WORK/contents.txt" || fail "the package lacks $f"
 done
 depends=$(dpkg-deb --field "$deb" Depends)

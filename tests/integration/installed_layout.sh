@@ -24,7 +24,7 @@ cmake --install "$BUILD" --prefix "$STAGE/usr" >"$WORK/install.log" 2>&1 || fail
 for f in bin/rlvexa-configurator bin/rlvexa-tracker-sim share/rlvexa-configurator/language.lng \
   lib/udev/rules.d/60-rlvexa.rules share/applications/rlvexa-configurator.desktop \
   share/icons/hicolor/scalable/apps/rlvexa-configurator.svg share/man/man1/rlvexa-configurator.1 \
-  share/man/man1/rlvexa-tracker-sim.1; do
+  share/man/man1/rlvexa-tracker-sim.1 bin/rlvexa-services; do
   [ -f "$STAGE/usr/$f" ] || fail "not installed: $f"
 done
 [ -e "$STAGE/usr/bin/language.lng" ] && fail "the language file lies beside the installed executable"
@@ -38,7 +38,7 @@ else
   echo "note: desktop-file-validate is missing, the desktop entry is not validated" >&2
 fi
 
-for prog in rlvexa-configurator rlvexa-tracker-sim; do
+for prog in rlvexa-configurator rlvexa-tracker-sim rlvexa-services; do
   got=$("$STAGE/usr/bin/$prog" --version) || fail "$prog --version failed"
   [ "$got" = "$prog $VERSION" ] || fail "$prog --version printed '$got', expected '$prog $VERSION'"
   "$STAGE/usr/bin/$prog" --help | grep -q -- "--version" || fail "$prog --help does not list --version"

@@ -1,0 +1,171 @@
+#!/usr/bin/env bash
+# The store and update server on loopback against a scripted client: requests
+# split anywhere, a header alone in its read before the file, only digit IMEIs
+# and sane sizes accepted, only the listed builds served, the newest build by
+# its numbers, the news, and nothing written outside its data folder.
+#
+# usage: services_server.sh RLVEXA_SERVICES
+set -u
+SERVICES=${1:?usage: services_server.sh RLVEXA_SERVICES}
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/rlvexa-services.XXXXXX")
+fail() {
+  echo "FAIL: $*" >&2
+  for f in srv.log client.err; do [ -f "$WORK/$f" ] && { echo "---- $f" >&2; tail -n 40 "$WORK/$f" >&2; }; done
+  exit 1
+}
+. "$(dirname "$0")/services_harness.sh"
+trap 'stop_services; rm -rf "$WORK"' EXIT
+
+"$SERVICES" --help | grep -q -- "--data" || fail "--help does not describe --data"
+"$SERVICES" --version | grep -q "^rlvexa-services " || fail "--version"
+"$SERVICES" --store-port 1 >/dev/null 2>&1
+[ $? -eq 2 ] || fail "a command line without --data is not refused"
+"$SERVICES" --data "$WORK/none" --store-port 0 --update-port 0 >/dev/null 2>&1
+[ $? -eq 1 ] || fail "a missing data folder is not refused"
+
+DATA=$WORK/data
+mkdir -p "$DATA/firmware/type-8" "$DATA/firmware/type-3" "$DATA/configurator" "$WORK/outside"
+printf 'old' >"$DATA/firmware/type-8/fw5_2017.0000.03.bin"
+printf 'newest-build' >"$DATA/firmware/type-8/fw5_2031.0102.03.bin"
+printf 'older' >"$DATA/firmware/type-8/fw5_2031.0101.03.bin"
+printf 'other' >"$DATA/firmware/type-3/fw9_0001.0001.01.bin"
+printf 'nine' >"$DATA/configurator/ConfiguratorRLvexa_v1.4.9.0.exe"
+printf 'ten' >"$DATA/configurator/ConfiguratorRLvexa_v1.4.10.0.exe"
+printf 'Hello fleet\n' >"$DATA/news.txt"
+printf 'secret' >"$WORK/outside/secret.txt"
+
+start_services srv "$DATA" 127.0.0.1 0 0
+
+python3 - "$STORE_PORT" "$UPDATE_PORT" "$DATA" "$WORK" 2>"$WORK/client.err" <<'PY' || fail "client checks failed"
+import os, socket, sys, time
+store, update, data, work = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3], sys.argv[4]
+
+def connect(port):
+    s = socket.create_connection(("127.0.0.1", port), timeout=5)
+    s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+    return s
+
+def read_all(s, limit=10 ** 7):
+    out = b""
+    while len(out) < limit:
+        try:
+            b = s.recv(65536)
+        except socket.timeout:
+            break
+        if not b:
+            break
+        out += b
+    return out
+
+def send_pieces(s, data, size=1, pause=0.01):
+    for i in range(0, len(data), size):
+        s.sendall(data[i:i + size])
+        time.sleep(pause)
+
+def check(cond, what):
+    if not cond:
+        raise SystemExit("not so: " + what)
+
+def closed(s):
+    s.settimeout(3)
+    try:
+        return s.recv(100) == b""
+    except ConnectionResetError:
+        return True
+
+# An upload whose header arrives byte by byte and shares a write with the file.
+s = connect(store)
+send_pieces(s, b"file#866000000000001#")
+s.sendall(b"11#HELLO")
+s.sendall(b" WORLD")
+s.settimeout(3)
+check(s.recv(100) == b"EndTransfer", "the upload is confirmed")
+s.close()
+stored = os.path.join(data, "configs", "866000000000001.fcg")
+check(open(stored, "rb").read() == b"HELLO WORLD", "stored byte for byte")
+
+# Hostile uploads: refused, the connection closed, nothing written.
+for request in [b"file#../outside/x#5#12345", b"file#86600#0#", b"file#86600#-5#abcde", b"file#86600#abc#",
+                b"file#86600#65537#", b"file#86600#99999999999999999999999#", b"file#8660 0#1#x",
+                b"hello world", b"file#" + b"1" * 600]:
+    s = connect(store)
+    s.sendall(request)
+    check(closed(s), "a hostile upload is dropped: %r" % request[:40])
+    s.close()
+names = sorted(os.listdir(os.path.join(data, "configs")))
+check(names == ["866000000000001.fcg"], "only the good upload is stored: %r" % names)
+check(os.listdir(os.path.join(work, "outside")) == ["secret.txt"], "nothing written outside")
+
+# A download: the header alone in its read, the file after the pause.
+s = connect(store)
+s.sendall(b"download#866000000000001#")
+s.settimeout(3)
+first = s.recv(1000)
+check(first == b"file#866000000000001#11#", "the header comes alone: %r" % first)
+body = b""
+while len(body) < 11:
+    body += s.recv(1000)
+check(body == b"HELLO WORLD", "the file follows: %r" % body)
+s.sendall(b"endtransfer#")
+check(closed(s), "the store hangs up after endtransfer#")
+
+s = connect(store)
+send_pieces(s, b"download#866000000000002#", 4)
+s.settimeout(3)
+check(s.recv(100) == b"notexists#", "a missing IMEI")
+s.close()
+s = connect(store)
+s.sendall(b"download#../../outside/secret.txt#")
+check(closed(s), "a download under a path is dropped")
+
+# Questions, split where they may be.
+s = connect(update)
+send_pieces(s, b"Get_FW,ty", 9)
+time.sleep(0.05)
+s.sendall(b"pe=8")
+s.settimeout(3)
+check(s.recv(2048) == b"fw5_2031.0102.03.bin", "the newest firmware by its numbers")
+s.close()
+s = connect(update)
+s.sendall(b"Get_FW,type=77")
+s.settimeout(3)
+check(s.recv(2048) == b"none", "no firmware for an unknown type")
+s.close()
+s = connect(update)
+send_pieces(s, b"Get_CONFUPD:Vexa#", 5)
+s.settimeout(3)
+check(s.recv(2048) == b"ConfiguratorRLvexa_v1.4.10.0.exe", "the newest configurator, number by number")
+s.close()
+s = connect(update)
+s.sendall(b"+++GetNews+++")
+s.settimeout(3)
+check(s.recv(2048) == b"#News#Hello fleet", "the news")
+s.close()
+
+# Files: only the listed builds, the header alone, the path with "\".
+s = connect(update)
+s.sendall(b"GetFile=fw5_2031.0102.03.bin#")
+s.settimeout(3)
+first = s.recv(1000)
+check(first == b"file#firmware\\type-8\\fw5_2031.0102.03.bin#12#", "file header: %r" % first)
+check(s.recv(1000) == b"newest-build", "file body")
+s.sendall(b"EndTransfer")
+check(closed(s), "the service hangs up after EndTransfer")
+for name in [b"../outside/secret.txt", b"news.txt", b"..\\..\\outside\\secret.txt", b"type-8", b"",
+             b"firmware/type-8/fw5_2031.0102.03.bin"]:
+    s = connect(update)
+    s.sendall(b"GetFile=" + name + b"#")
+    s.settimeout(3)
+    check(s.recv(100) == b"file not exists", "not served: %r" % name)
+    s.close()
+s = connect(update)
+s.sendall(b"DELETE everything")
+check(closed(s), "garbage is dropped")
+PY
+
+grep -q "upload 866000000000001, 11 bytes" "$WORK/srv.log" || fail "the upload is not logged"
+grep -q "dropped" "$WORK/srv.log" || fail "dropped connections are not logged"
+[ "$(cat "$DATA/configs/866000000000001.fcg")" = "HELLO WORLD" ] || fail "the stored file"
+ls "$DATA/configs" | grep -q tmp && fail "a temporary file is left in configs"
+echo "ok: rlvexa-services"
+exit 0

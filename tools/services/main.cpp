@@ -1,0 +1,115 @@
+// rlvexa-services: the configuration store and the update and news service of
+// the RLvexa configurator, in one process, on plain TCP.
+
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QStringList>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <optional>
+
+#include "Services.h"
+#include "Version.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: rlvexa-services --data DIR [--listen ADDRESS] [--store-port N] [--update-port N]\n"
+    "                       [--pause-ms N] [--idle N] [--help] [--version]\n"
+    "  --data DIR          the data folder:\n"
+    "                        DIR/configs/<IMEI>.fcg        stored configurations (created)\n"
+    "                        DIR/firmware/type-<N>/<file>  firmware builds for device type N\n"
+    "                        DIR/configurator/<file>       configurator builds\n"
+    "                        DIR/news.txt                  the news text\n"
+    "  --listen ADDRESS    the address to listen on (default: every interface)\n"
+    "  --store-port N      the configuration store's port (default 10890; 0 = any free port)\n"
+    "  --update-port N     the update service's port (default 10500; 0 = any free port)\n"
+    "  --pause-ms N        pause between a file header and the file (default 200)\n"
+    "  --idle N            seconds of silence after which a connection is dropped (default 30)\n"
+    "  --help              this text\n"
+    "  --version           the version\n"
+    "On start the two ports are printed on standard output as \"store port N\" and\n"
+    "\"update port N\"; every request is logged on standard error.\n"
+    "Exit status: 0 stopped by a signal, 1 cannot listen or no data folder, 2 bad command line.\n";
+
+std::optional<long> Number(const QString& text, long max) {
+  bool ok = false;
+  const long value = text.toLong(&ok);
+  if (!ok || value < 0 || value > max || text.isEmpty() || !text[0].isDigit()) return std::nullopt;
+  return value;
+}
+
+// A signal only writes a byte; the event loop reads it and quits.
+int g_signal_pipe[2] = {-1, -1};
+
+void OnSignal(int) {
+  const int saved = errno;
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t ignored = write(g_signal_pipe[1], &byte, 1);
+  errno = saved;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  rlv::services::ServiceOptions options;
+  const QStringList args = app.arguments();
+  for (qsizetype i = 1; i < args.size(); ++i) {
+    const QString arg = args[i];
+    if (arg == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (arg == "--version") {
+      std::printf("rlvexa-services %s\n", RLVEXA_VERSION);
+      return 0;
+    }
+    if (i + 1 >= args.size()) {
+      std::fprintf(stderr, "rlvexa-services: %s needs a value (or is unknown)\n%s", qPrintable(arg), kUsage);
+      return 2;
+    }
+    const QString value = args[++i];
+    std::optional<long> number;
+    if (arg == "--data") {
+      options.data_dir = value;
+    } else if (arg == "--listen") {
+      if (!options.address.setAddress(value)) {
+        std::fprintf(stderr, "rlvexa-services: not an address: %s\n", qPrintable(value));
+        return 2;
+      }
+    } else if ((arg == "--store-port" || arg == "--update-port") && (number = Number(value, 65535))) {
+      (arg == "--store-port" ? options.store_port : options.update_port) = static_cast<uint16_t>(*number);
+    } else if (arg == "--pause-ms" && (number = Number(value, 10000))) {
+      options.pause_ms = static_cast<int>(*number);
+    } else if (arg == "--idle" && (number = Number(value, 86400)) && *number > 0) {
+      options.idle_seconds = static_cast<int>(*number);
+    } else {
+      std::fprintf(stderr, "rlvexa-services: bad option %s %s\n%s", qPrintable(arg), qPrintable(value),
+                   kUsage);
+      return 2;
+    }
+  }
+  if (options.data_dir.isEmpty()) {
+    std::fprintf(stderr, "rlvexa-services: --data is required\n%s", kUsage);
+    return 2;
+  }
+  rlv::services::Services services(options);
+  QString error;
+  if (!services.Start(&error)) {
+    std::fprintf(stderr, "rlvexa-services: %s\n", qPrintable(error));
+    return 1;
+  }
+  std::printf("store port %u\nupdate port %u\n", services.StorePort(), services.UpdatePort());
+  std::fflush(stdout);
+  if (pipe(g_signal_pipe) == 0) {
+    auto* notifier = new QSocketNotifier(g_signal_pipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] { QCoreApplication::quit(); });
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+  }
+  return app.exec();
+}
