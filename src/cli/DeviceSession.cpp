@@ -52,7 +52,9 @@ int DeviceSession::Connect(const std::string& port) {
 
 int DeviceSession::FinishExchange(const char* what, int success_message, const std::function<void()>& retry) {
   const std::string rejected = w_.messages.GetMessageA(ui::Shell::kMsgPasswordRejected);
-  for (;;) {
+  // A tracker that asks for the password again is answered with the remembered
+  // one and the operation repeated: a few rounds at most.
+  for (int round = 0; round < 5; ++round) {
     ui::Control& pages = w_.controls["PageControlMes"];
     const bool ended = RunUntil(
         [&] {
@@ -95,10 +97,20 @@ int DeviceSession::FinishExchange(const char* what, int success_message, const s
       return Fail(kExitPassword, "the tracker refused the password");
     }
     if (last_message_ != w_.messages.GetMessageA(success_message)) {
+      // The tracker asked for the password and the remembered one is on its
+      // way: an accepted password starts the operation again.
+      const bool repeated = RunUntil(
+          [&] {
+            return w_.transfer.InProgress != config::Transfer::Exchange::kNone || last_message_ == rejected ||
+                   (w_.controls["MESPANEL"].Visible() && pages.Index() == ui::Shell::kMesPagePassword);
+          },
+          3000);
+      if (repeated) continue;
       return Fail(kExitTransfer, std::string(what) + " failed: " + last_message_);
     }
     return kExitOk;
   }
+  return Fail(kExitTransfer, std::string(what) + " failed: the tracker keeps asking for the password");
 }
 
 int DeviceSession::Read() {

@@ -800,15 +800,23 @@ Records Import(std::string_view text) {
     }
   }
 
+  // Unknown keys first: a misspelt key is named on its own line.
+  std::set<std::string> known;
+  for (const Field& f : Fields()) {
+    known.insert(f.section + "." + f.key);
+    known.insert(f.section + "." + f.key + ".bytes");
+  }
+  for (const auto& [key, line] : lines) {
+    if (!known.count(key) && key.rfind("raw.", 0) != 0) throw ImportError(line.number, "unknown key " + key);
+  }
+
   Records r;
-  std::set<std::string> used;
   // The unnamed bytes.
   const auto& claimed = Claimed();
   std::array<std::vector<bool>, 2> raw_seen{std::vector<bool>(kCrcAt), std::vector<bool>(kCrcAt)};
   std::array<std::optional<uint16_t>, 2> crc;
   for (const auto& [key, line] : lines) {
     if (key.rfind("raw.", 0) != 0) continue;
-    used.insert(key);
     int n = 0;
     std::string rest;
     if (key.rfind("raw.record1.", 0) == 0) n = 1;
@@ -855,7 +863,6 @@ Records Import(std::string_view text) {
                         key + " is given twice (also on line " + std::to_string(plain->second.number) + ")");
     }
     const auto& [k, line] = plain != lines.end() ? *plain : *bytes;
-    used.insert(k);
     try {
       if (plain != lines.end()) {
         ApplyField(f, line.value, RecordOf(r, f.record));
@@ -865,9 +872,6 @@ Records Import(std::string_view text) {
     } catch (const ValueError& e) {
       throw ImportError(line.number, k + ": " + e.what());
     }
-  }
-  for (const auto& [key, line] : lines) {
-    if (!used.count(key)) throw ImportError(line.number, "unknown key " + key);
   }
   Rederive(r.block1);
   for (int n = 1; n <= 2; ++n) {

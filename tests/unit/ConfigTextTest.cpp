@@ -236,7 +236,8 @@ TEST(ConfigText, ImportRejectsWhatThePagesCouldNotHold) {
   const int password = LineOf(reset, "CONFPASS");
   ExpectImportError(Replace(reset, "CONFPASS = 9723", "CONFPASS = 65536"), password, "out of range 0..65535");
   ExpectImportError(Replace(reset, "CONFPASS = 9723", "CONFPASS = 12a"), password, "not a number");
-  ExpectImportError(Replace(reset, "CONFPASS = 9723", "CONFPASSWORD = 1"), 0, "CONFPASS is missing");
+  ExpectImportError(Replace(reset, "CONFPASS = 9723\n", ""), 0, "CONFPASS is missing");
+  ExpectImportError(Replace(reset, "CONFPASS = 9723", "CONFPASSWORD = 1"), password, "unknown key");
   ExpectImportError(Replace(reset, "CONFPASS = 9723", "CONFPASS = 9723\nPASS = 1"), password + 1,
                     "unknown key connection.PASS");
   ExpectImportError(Replace(reset, "CONFPASS = 9723", "CONFPASS = 9723\nCONFPASS = 1"), password + 1,
