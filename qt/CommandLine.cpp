@@ -119,8 +119,8 @@ int Status(app::MainWindow& w, cli::DeviceSession& session, const cli::Invocatio
   return cli::kExitOk;
 }
 
-int RunOnTracker(const cli::Invocation& inv, app::MainWindow& w) {
-  cli::DeviceSession session(w, inv.password);
+int RunOnTracker(const cli::Invocation& inv, app::MainWindow& w, ui::ScriptedDialogs& dialogs) {
+  cli::DeviceSession session(w, inv.password, &dialogs);
 #ifndef _WIN32
   if (isatty(STDERR_FILENO)) {
     session.progress = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
@@ -172,6 +172,9 @@ int RunOnTracker(const cli::Invocation& inv, app::MainWindow& w) {
   }
   if (inv.command == "write") {
     if (const int status = session.Write(*to_write); status != cli::kExitOk) return failed(status);
+    for (const auto& change : w.review.LastChanges) {
+      std::cout << "changed " << config::text::FormatDifference(change) << "\n";
+    }
     std::cout << "written " << inv.files[0] << " to " << inv.port << " and verified\n";
     return cli::kExitOk;
   }
@@ -235,7 +238,7 @@ int RunCommandLine(int argc, char** argv) {
     app::MainWindow window(services, options);
     window.FormCreate();
     window.FormShow();
-    status = RunOnTracker(*inv, window);
+    status = RunOnTracker(*inv, window, dialogs);
     window.FormClose();
     window.FormDestroy();
   }

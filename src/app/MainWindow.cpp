@@ -30,7 +30,8 @@ MainWindow::MainWindow(platform::Platform& platform, Options opts)
       faultlog(*this),
       firmware(*this),
       remote(*this),
-      vehicle(*this) {
+      vehicle(*this),
+      review(*this) {
   ui::DeclareMainControls(controls);
   monitor::Monitoring::DeclareControls(controls);
   protocol::FaultLog::DeclareControls(controls);

@@ -6,6 +6,7 @@
 #include "Version.h"
 #include "app/Options.h"
 #include "config/Configuration.h"
+#include "config/Review.h"
 #include "config/Settings.h"
 #include "config/Transfer.h"
 #include "firmware/Firmware.h"
@@ -80,6 +81,7 @@ class MainWindow {
   firmware::Firmware firmware;
   net::RemoteConfig remote;
   vehicle::Vehicle vehicle;
+  config::WriteReview review;
 
   std::unique_ptr<platform::ITimer> Timer1;       // 10 ms link tick
   std::unique_ptr<platform::ITimer> Find_device;  // 1 s discovery tick

@@ -1,6 +1,7 @@
 #include "cli/DeviceSession.h"
 
 #include "app/MainWindow.h"
+#include "ui/Automation.h"
 #include "ui/Shell.h"
 
 namespace rlv::cli {
@@ -9,8 +10,9 @@ namespace {
 constexpr int kFlashMs = 180000;
 }
 
-DeviceSession::DeviceSession(app::MainWindow& w, std::optional<uint16_t> password)
-    : w_(w), password_(password) {
+DeviceSession::DeviceSession(app::MainWindow& w, std::optional<uint16_t> password,
+                             ui::ScriptedDialogs* dialogs)
+    : w_(w), password_(password), dialogs_(dialogs) {
   w_.controls.Observe([this](const ui::Control& c, ui::Prop prop) {
     if (prop != ui::Prop::Text) return;
     if (c.Name() == "LIMEI") ++device_records_;
@@ -141,7 +143,11 @@ int DeviceSession::Write(const config::text::Records& records) {
   w_.config.ConfigBlock2 = records.block2;
   w_.config.WriteConfigToObjects();
   Say("writing the configuration");
-  auto click = [this] { w_.controls.UserClick("MImage6"); };
+  auto click = [this] {
+    // The review after the read asks before the write: the command has answered it.
+    if (dialogs_ != nullptr && w_.review.OnTracker()) dialogs_->QueueConfirm(true);
+    w_.controls.UserClick("MImage6");
+  };
   click();
   if (w_.transfer.InProgress != config::Transfer::Exchange::kWrite) {
     return Fail(kExitBadFile, "the configuration does not build: " + last_message_);

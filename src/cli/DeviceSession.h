@@ -12,6 +12,9 @@
 namespace rlv::app {
 class MainWindow;
 }
+namespace rlv::ui {
+class ScriptedDialogs;
+}
 
 namespace rlv::cli {
 
@@ -24,7 +27,8 @@ class DeviceSession {
   static constexpr int kConnectMs = 10000;
   static constexpr int kTransferMs = 30000;
 
-  DeviceSession(app::MainWindow& w, std::optional<uint16_t> password);
+  // `dialogs`, when given, answers the review before a write: the command is the confirmation.
+  DeviceSession(app::MainWindow& w, std::optional<uint16_t> password, ui::ScriptedDialogs* dialogs = nullptr);
 
   // Waits for the tracker on `port` (its name as the port list shows it) to be
   // identified and to send its device record.
@@ -54,6 +58,7 @@ class DeviceSession {
 
   app::MainWindow& w_;
   std::optional<uint16_t> password_;
+  ui::ScriptedDialogs* dialogs_;
   bool password_typed_ = false;
   int device_records_ = 0;
   int navigation_records_ = 0;

@@ -42,6 +42,7 @@ void WindowSettings::ReadFormSettings() {
   w_.controls["AutoSendConfig"].SetChecked(integer("Settings", "AutoSendConfig", 0) != 0);
   w_.controls["DisableNews"].SetChecked(integer("Settings", "DisableNews", 0) != 0);
   MTK3333FW = integer("Settings", "MTK3333FW", 0);
+  ReviewBeforeWrite = integer("Settings", "ReviewBeforeWrite", 1) != 0;
 }
 
 std::string WindowSettings::Problem(const char* key, const std::string& why) const {

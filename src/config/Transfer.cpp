@@ -131,6 +131,7 @@ void Transfer::SetConfigPath(const std::string& path) {
     ConfigPath = path;
     label.SetText(w_.messages.GetStringOr("Messages", "M" + std::to_string(kMsgDefaultConfig), ""));
   } else if (path == kDevicePath) {
+    w_.review.RememberRead();
     label.SetText(w_.messages.GetStringOr("Messages", "M" + std::to_string(kMsgFromDevice), "") + stamp);
   } else {
     ConfigPath = path;
@@ -156,6 +157,7 @@ void Transfer::ReadFromDevice() {
 
 void Transfer::LoadToDevice() {
   if (!w_.config.ReadConfigFromObjects()) return;
+  if (!w_.review.Approve()) return;
   const uint16_t password = link::GetU16(w_.config.ConfigBlock1.data() + kConfigPasswordOffset);
   w_.settings.WritePass(TrackerImei, password);
 
