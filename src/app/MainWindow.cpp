@@ -31,7 +31,8 @@ MainWindow::MainWindow(platform::Platform& platform, Options opts)
       firmware(*this),
       remote(*this),
       vehicle(*this),
-      review(*this) {
+      review(*this),
+      history(*this) {
   ui::DeclareMainControls(controls);
   monitor::Monitoring::DeclareControls(controls);
   protocol::FaultLog::DeclareControls(controls);
@@ -57,6 +58,8 @@ MainWindow::MainWindow(platform::Platform& platform, Options opts)
 
   // The help line of every control that explains itself.
   shell.BindHelpLine();
+  config::ConfigHistory::DeclareControls(controls);
+  history.BindHandlers();
 }
 
 MainWindow::~MainWindow() {

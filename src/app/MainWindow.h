@@ -6,6 +6,7 @@
 #include "Version.h"
 #include "app/Options.h"
 #include "config/Configuration.h"
+#include "config/History.h"
 #include "config/Review.h"
 #include "config/Settings.h"
 #include "config/Transfer.h"
@@ -82,6 +83,7 @@ class MainWindow {
   net::RemoteConfig remote;
   vehicle::Vehicle vehicle;
   config::WriteReview review;
+  config::ConfigHistory history;
 
   std::unique_ptr<platform::ITimer> Timer1;       // 10 ms link tick
   std::unique_ptr<platform::ITimer> Find_device;  // 1 s discovery tick

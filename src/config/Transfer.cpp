@@ -132,6 +132,7 @@ void Transfer::SetConfigPath(const std::string& path) {
     label.SetText(w_.messages.GetStringOr("Messages", "M" + std::to_string(kMsgDefaultConfig), ""));
   } else if (path == kDevicePath) {
     w_.review.RememberRead();
+    w_.history.KeepRead();
     label.SetText(w_.messages.GetStringOr("Messages", "M" + std::to_string(kMsgFromDevice), "") + stamp);
   } else {
     ConfigPath = path;

@@ -58,6 +58,7 @@ run status --port "$PTY" --json $D
 expect_rc 0 "status --json"
 python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); assert d["imei"] and d["device"]["LIMEI"], d' \
   "$WORK/out.txt" || fail "status --json is not the expected JSON: $(cat "$WORK/out.txt")"
+cp "$WORK/out.txt" "$WORK/status.json"
 
 # Read, export, import: the same bytes.
 run read --port "$PTY" --out "$WORK/a.fcg" --password 1234 $D
@@ -116,6 +117,13 @@ expect_rc 0 "flash"
 grep -q "2031.0102.03" "$WORK/out.txt" || fail "the new build is not reported: $(cat "$WORK/out.txt")"
 run flash --port "$PTY" "$WORK/corrupt.fcg" --password 1234 $D
 expect_rc 6 "flash of a file that is no image"
+
+# The history: one file per distinct configuration read (before the write, after it).
+IMEI=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["imei"])' "$WORK/status.json")
+KEPT=$(find "$WORK/data/History/$IMEI" -name '*.fcg' | wc -l)
+[ "$KEPT" -eq 2 ] || fail "the history holds $KEPT files instead of 2"
+cmp -s "$(find "$WORK/data/History/$IMEI" -name '*.fcg' | sort | head -1)" "$WORK/a.fcg" ||
+  fail "the oldest kept configuration is not the one read first"
 
 echo "PASS: the command line over $PTY"
 exit 0
