@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -14,6 +15,7 @@
 #include "QtPlatform.h"
 #include "QtSerialPort.h"
 #include "app/MainWindow.h"
+#include "bundle/Bundle.h"
 #include "cli/CommandLine.h"
 #include "cli/DeviceSession.h"
 #include "config/ConfigText.h"
@@ -119,7 +121,25 @@ int Status(app::MainWindow& w, cli::DeviceSession& session, const cli::Invocatio
   return cli::kExitOk;
 }
 
-int RunOnTracker(const cli::Invocation& inv, app::MainWindow& w, ui::ScriptedDialogs& dialogs) {
+// The diagnostic bundle of the connected tracker.
+int Bundle(app::MainWindow& w, cli::DeviceSession& session, const cli::Invocation& inv,
+           const bundle::TracingSerialPort& trace) {
+  session.WaitForNavigation(5000);
+  // The fault log as the fault log page reads it.
+  const int rows = w.controls["FLOGGRID"].Rows();
+  w.controls.UserClick("Button23");
+  w.plat.loop->RunUntil([&] { return w.controls["FLOGGRID"].Rows() != rows; }, 3000);
+  std::string why;
+  if (!bundle::WriteArchive(inv.out, bundle::Collect(w, trace.Trace()), &why)) {
+    std::fprintf(stderr, "rlvexa-configurator bundle: cannot write %s: %s\n", inv.out.c_str(), why.c_str());
+    return cli::kExitBadFile;
+  }
+  std::cout << "bundle " << inv.out << " from " << inv.port << "\n";
+  return cli::kExitOk;
+}
+
+int RunOnTracker(const cli::Invocation& inv, app::MainWindow& w, ui::ScriptedDialogs& dialogs,
+                 const bundle::TracingSerialPort& trace) {
   cli::DeviceSession session(w, inv.password, &dialogs);
 #ifndef _WIN32
   if (isatty(STDERR_FILENO)) {
@@ -161,6 +181,7 @@ int RunOnTracker(const cli::Invocation& inv, app::MainWindow& w, ui::ScriptedDia
   if (inv.command == "status") return Status(w, session, inv);
 
   if (const int status = session.Read(); status != cli::kExitOk) return failed(status);
+  if (inv.command == "bundle") return Bundle(w, session, inv, trace);
   if (inv.command == "read") {
     std::string why;
     if (!cli::WriteFileAtomically(inv.out, config::text::ToConfigFile(session.Current()), &why)) {
@@ -233,12 +254,19 @@ int RunCommandLine(int argc, char** argv) {
   services.dialogs = &dialogs;
   services.clipboard = &dialogs;
   services.locale = &locale;
+  // Every byte to and from the tracker, for the diagnostic bundle.
+  bundle::TracingSerialPort trace(*services.serial, [] {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  });
+  services.serial = &trace;
   int status = cli::kExitOk;
   {
     app::MainWindow window(services, options);
     window.FormCreate();
     window.FormShow();
-    status = RunOnTracker(*inv, window, dialogs);
+    status = RunOnTracker(*inv, window, dialogs, trace);
     window.FormClose();
     window.FormDestroy();
   }

@@ -31,6 +31,9 @@ constexpr CommandInfo kCommands[] = {
      "Reads and keeps the configuration, then updates the firmware through the bootloader."},
     {"export", "export FILE.fcg", "Prints the readable text of a configuration file."},
     {"import", "import TEXT --out FILE.fcg", "Makes a configuration file from a configuration text."},
+    {"bundle", "bundle --port PORT --out FILE.zip [--password N] [--dir DIR]",
+     "Writes one archive for support: device and navigation records, configuration, event and\n"
+     "  fault logs, traffic trace, version and settings (without passwords)."},
     {"diff", "diff A B",
      "Prints the fields that differ between two configurations (.fcg files or texts), old -> new;\n"
      "  exit status 0 when they are equal, 1 when they differ."},
@@ -59,7 +62,7 @@ Shape ShapeOf(const std::string& command) {
   static const std::map<std::string, Shape> shapes = {
       {"status", {0, true, false}}, {"read", {0, true, true}},     {"write", {1, true, false}},
       {"flash", {1, true, false}},  {"export", {1, false, false}}, {"import", {1, false, true}},
-      {"diff", {2, false, false}},
+      {"diff", {2, false, false}},  {"bundle", {0, true, true}},
   };
   return shapes.at(command);
 }
@@ -86,7 +89,8 @@ bool IsCommand(std::string_view word) {
 }
 
 bool NeedsTracker(const std::string& command) {
-  return command == "status" || command == "read" || command == "write" || command == "flash";
+  return command == "status" || command == "read" || command == "write" || command == "flash" ||
+         command == "bundle";
 }
 
 std::string Help(const std::string& command) {

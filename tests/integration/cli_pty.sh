@@ -118,6 +118,28 @@ grep -q "2031.0102.03" "$WORK/out.txt" || fail "the new build is not reported: $
 run flash --port "$PTY" "$WORK/corrupt.fcg" --password 1234 $D
 expect_rc 6 "flash of a file that is no image"
 
+# The diagnostic bundle: one archive, no password in it.
+run bundle --port "$PTY" --out "$WORK/support.zip" --password 1234 $D
+expect_rc 0 "bundle"
+REMEMBERED=$(sed -n 's/^[0-9]\{15\}=//p' "$WORK/data/config.ini" | head -1)
+[ -n "$REMEMBERED" ] || fail "the test expects a remembered password in the settings"
+python3 - "$WORK/support.zip" <<'PY' || fail "the bundle is not the expected archive"
+import sys, zipfile
+z = zipfile.ZipFile(sys.argv[1])
+names = set(z.namelist())
+want = {"device-record.bin", "device-record.txt", "navigation-record.bin", "navigation-record.txt",
+        "configuration.fcg", "configuration.txt", "event-log.txt", "fault-log.txt", "traffic-trace.txt",
+        "version.txt", "settings.ini"}
+assert want <= names, names
+assert len(z.read("configuration.fcg")) == 1046
+assert b" rx " in z.read("traffic-trace.txt")
+passes = z.read("settings.ini").decode().split("[Passes]")[1]
+assert all(line.endswith("=") for line in passes.split() if "=" in line), passes
+assert "\nCONFPASS = (removed)\n" in z.read("configuration.txt").decode()
+PY
+run bundle --port "$PTY" --out "$WORK/no-such-folder/support.zip" --password 1234 $D
+expect_rc 6 "bundle into a missing folder"
+
 # The history: one file per distinct configuration read (before the write, after it).
 IMEI=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["imei"])' "$WORK/status.json")
 KEPT=$(find "$WORK/data/History/$IMEI" -name '*.fcg' | wc -l)
