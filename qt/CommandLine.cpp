@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -255,11 +254,7 @@ int RunCommandLine(int argc, char** argv) {
   services.clipboard = &dialogs;
   services.locale = &locale;
   // Every byte to and from the tracker, for the diagnostic bundle.
-  bundle::TracingSerialPort trace(*services.serial, [] {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-  });
+  bundle::TracingSerialPort trace(*services.serial);
   services.serial = &trace;
   int status = cli::kExitOk;
   {

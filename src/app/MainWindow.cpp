@@ -32,7 +32,8 @@ MainWindow::MainWindow(platform::Platform& platform, Options opts)
       remote(*this),
       vehicle(*this),
       review(*this),
-      history(*this) {
+      history(*this),
+      diagnostics(*this) {
   ui::DeclareMainControls(controls);
   monitor::Monitoring::DeclareControls(controls);
   protocol::FaultLog::DeclareControls(controls);
@@ -60,6 +61,8 @@ MainWindow::MainWindow(platform::Platform& platform, Options opts)
   shell.BindHelpLine();
   config::ConfigHistory::DeclareControls(controls);
   history.BindHandlers();
+  bundle::DiagnosticBundle::DeclareControls(controls);
+  diagnostics.BindHandlers();
 }
 
 MainWindow::~MainWindow() {

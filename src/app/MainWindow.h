@@ -5,6 +5,7 @@
 
 #include "Version.h"
 #include "app/Options.h"
+#include "bundle/Bundle.h"
 #include "config/Configuration.h"
 #include "config/History.h"
 #include "config/Review.h"
@@ -84,6 +85,7 @@ class MainWindow {
   vehicle::Vehicle vehicle;
   config::WriteReview review;
   config::ConfigHistory history;
+  bundle::DiagnosticBundle diagnostics;
 
   std::unique_ptr<platform::ITimer> Timer1;       // 10 ms link tick
   std::unique_ptr<platform::ITimer> Find_device;  // 1 s discovery tick

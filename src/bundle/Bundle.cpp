@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -37,7 +38,13 @@ std::string Lower(std::string s) {
 }  // namespace
 
 TracingSerialPort::TracingSerialPort(platform::ISerialPort& port, std::function<int64_t()> clock_ms)
-    : port_(port), clock_ms_(std::move(clock_ms)), start_ms_(clock_ms_()) {}
+    : port_(port),
+      clock_ms_(clock_ms ? std::move(clock_ms) : std::function<int64_t()>([] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+      })),
+      start_ms_(clock_ms_()) {}
 
 void TracingSerialPort::Add(const char* what, const uint8_t* data, int count) {
   char head[64];
@@ -177,6 +184,32 @@ bool WriteArchive(const std::string& path, const std::vector<Entry>& entries, st
   }
   if (!ok) std::filesystem::remove(std::filesystem::u8path(temp), ec);
   return ok;
+}
+
+void DiagnosticBundle::DeclareControls(ui::ControlModel& m) {
+  m.Add("SaveBundle", ui::Kind::Button, "GroupDiagnostic").SetText("Пакет диагностики…");
+}
+
+void DiagnosticBundle::BindHandlers() {
+  w_.controls.On("SaveBundle", ui::Event::Click, [this](const ui::EventArgs&) { SaveBundleClick(); });
+}
+
+void DiagnosticBundle::SaveBundleClick() {
+  const bool english = w_.messages.LanguageName == "english";
+  const std::string suggested = w_.DataPath(
+      "rlvexa-" + (w_.transfer.TrackerImei.empty() ? std::string("bundle") : w_.transfer.TrackerImei) +
+      ".zip");
+  const auto path = w_.plat.dialogs->SaveFile("ZIP (*.zip)|*.zip", "zip", suggested);
+  if (!path) return;
+  const auto* traced = dynamic_cast<const TracingSerialPort*>(w_.plat.serial);
+  std::string why;
+  if (WriteArchive(*path, Collect(w_, traced ? traced->Trace() : std::string("(no trace)\n")), &why)) {
+    w_.messages.MessageShow((english ? "Diagnostic bundle saved: " : "Пакет диагностики сохранён: ") + *path);
+  } else {
+    w_.messages.MessageShow(
+        (english ? "The diagnostic bundle was not saved: " : "Пакет диагностики не сохранён: ") + *path +
+        ": " + why);
+  }
 }
 
 }  // namespace rlv::bundle

@@ -10,6 +10,9 @@
 namespace rlv::app {
 class MainWindow;
 }
+namespace rlv::ui {
+class ControlModel;
+}
 
 namespace rlv::bundle {
 
@@ -23,7 +26,8 @@ struct Entry {
 // read or write: milliseconds since the start, direction, bytes in hexadecimal.
 class TracingSerialPort : public platform::ISerialPort {
  public:
-  TracingSerialPort(platform::ISerialPort& port, std::function<int64_t()> clock_ms);
+  // `clock_ms` counts milliseconds; the system's steady clock when none is given.
+  explicit TracingSerialPort(platform::ISerialPort& port, std::function<int64_t()> clock_ms = nullptr);
   bool Open(const std::string& name) override;
   bool IsOpen() const override { return port_.IsOpen(); }
   std::string Name() const override { return port_.Name(); }
@@ -62,5 +66,18 @@ std::string WithoutPasswords(const std::string& ini);
 
 // A ZIP archive of the entries, through a temporary file and a rename.
 bool WriteArchive(const std::string& path, const std::vector<Entry>& entries, std::string* why);
+
+// The window's action: the bundle of the connected tracker into a file the
+// user chooses. The trace is there when the front end traces the serial port.
+class DiagnosticBundle {
+ public:
+  explicit DiagnosticBundle(app::MainWindow& w) : w_(w) {}
+  static void DeclareControls(ui::ControlModel& model);
+  void BindHandlers();
+  void SaveBundleClick();
+
+ private:
+  app::MainWindow& w_;
+};
 
 }  // namespace rlv::bundle

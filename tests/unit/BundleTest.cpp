@@ -60,6 +60,25 @@ TEST(DiagnosticBundle, HoldsTheTrackersStateTheTraceAndNoPassword) {
   EXPECT_NE(files.at("version.txt").find(app::MainWindow::kVersionText), std::string::npos);
 }
 
+TEST(DiagnosticBundle, TheWindowsActionSavesTheArchiveTheUserNames) {
+  fake::World t;
+  t.Start();
+  t.env.clock.Advance(1500);
+  const std::string path = t.env.dir.File("support.zip");
+  t.env.dialogs.QueueSave(path);
+  t.w().controls.UserClick("SaveBundle");
+  const auto files = ReadArchive(path);
+  EXPECT_EQ(files.size(), 11u);
+  EXPECT_EQ(files.at("traffic-trace.txt"), "(no trace)\n");  // this front end traces nothing
+  EXPECT_NE(t.shown.back().find(path), std::string::npos);
+
+  // Cancelled: nothing written, nothing shown.
+  const size_t shown = t.shown.size();
+  t.env.dialogs.QueueSave(std::nullopt);
+  t.w().controls.UserClick("SaveBundle");
+  EXPECT_EQ(t.shown.size(), shown);
+}
+
 TEST(DiagnosticBundle, AnArchiveThatCannotBeWrittenLeavesNothing) {
   fake::World t;
   std::string why;

@@ -71,6 +71,23 @@ TEST(ConfigText, TheResetConfigurationRoundTripsAndReadsAsThePagesShowIt) {
   EXPECT_EQ(text::ToConfigFile(back), Bytes(p.env.dir.Read("saved.fcg")));
 }
 
+TEST(ConfigText, TheReadmesExampleIsTheResetConfiguration) {
+  std::ifstream in(RLVEXA_SOURCE_DIR "/README.md", std::ios::binary);
+  std::ostringstream readme;
+  readme << in.rdbuf();
+  const std::string all = readme.str();
+  const size_t from = all.find("```ini\n# RLvexa configuration\n");
+  ASSERT_NE(from, std::string::npos);
+  const std::string example = all.substr(from + 7, all.find("```", from + 7) - from - 7);
+  Pages p;
+  text::Records reset = p.Built();
+  // The build time is the one moment that differs.
+  const text::Records shown = text::Import(example);
+  std::copy(shown.block1.begin() + 349, shown.block1.begin() + 353, reset.block1.begin() + 349);
+  link::PutU16(reset.block1.data() + 510, link::Crc16(reset.block1.data(), 510));
+  EXPECT_EQ(text::Export(reset), example);
+}
+
 // Random page values of every kind the pages accept.
 struct RandomPages {
   std::mt19937 rng;
