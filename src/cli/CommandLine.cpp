@@ -2,13 +2,11 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <cstdlib>
 #include <map>
 
 #include "config/ConfigText.h"
+#include "platform/Files.h"
 
 namespace rlv::cli {
 
@@ -187,60 +185,16 @@ std::optional<Invocation> Parse(const std::vector<std::string>& args, std::strin
 }
 
 std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path, std::string* why) {
-  std::error_code ec;
-  const std::filesystem::path p = std::filesystem::u8path(path);
-  if (!std::filesystem::is_regular_file(p, ec)) {
-    *why = std::filesystem::exists(p, ec) ? "not a regular file" : "no such file";
-    return std::nullopt;
-  }
   // No configuration or image comes near this size.
-  constexpr uintmax_t kLimit = 64u << 20;
-  const uintmax_t size = std::filesystem::file_size(p, ec);
-  if (ec || size > kLimit) {
-    *why = ec ? ec.message() : "larger than 64 MiB";
-    return std::nullopt;
-  }
-  std::ifstream in(p, std::ios::binary);
-  if (!in) {
-    *why = std::strerror(errno);
-    return std::nullopt;
-  }
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    *why = "read error";
-    return std::nullopt;
-  }
-  return bytes;
+  constexpr size_t kLimit = 64u << 20;
+  why->clear();
+  auto content = platform::DefaultFiles().Read(path, kLimit, why);
+  if (!content && why->empty()) *why = "no such file";
+  return content;
 }
 
 bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string* why) {
-  const std::filesystem::path target = std::filesystem::u8path(path);
-  std::filesystem::path temp = target;
-  temp += ".part";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    if (!out) {
-      *why = std::strerror(errno);
-      return false;
-    }
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    out.flush();
-    if (!out) {
-      *why = "write error";
-      out.close();
-      std::error_code ignored;
-      std::filesystem::remove(temp, ignored);
-      return false;
-    }
-  }
-  std::error_code ec;
-  std::filesystem::rename(temp, target, ec);
-  if (ec) {
-    *why = ec.message();
-    std::filesystem::remove(temp, ec);
-    return false;
-  }
-  return true;
+  return platform::DefaultFiles().Replace(path, bytes, why);
 }
 
 int RunFileCommand(const Invocation& inv, std::ostream& out, std::ostream& err) {

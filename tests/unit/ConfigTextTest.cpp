@@ -7,6 +7,7 @@
 #include <set>
 #include <sstream>
 
+#include "ShippedFiles.h"
 #include "World.h"
 #include "config/ConfigFile.h"
 #include "config/ConfigText.h"
@@ -18,17 +19,10 @@ namespace {
 
 namespace text = config::text;
 
-std::string ShippedLanguageFile() {
-  std::ifstream in(RLVEXA_SOURCE_DIR "/data/language.lng", std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 // A started configurator with the shipped language file and the reset pages.
 struct Pages : fake::World {
   Pages() : fake::World(sim::SimConfig{}, false) {
-    env.dir.Write("language.lng", ShippedLanguageFile());
+    env.dir.Write("language.lng", fake::ShippedLanguageFile());
     Start();
     w().config.Load_default();
   }

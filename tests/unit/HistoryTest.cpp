@@ -6,22 +6,16 @@
 #include <fstream>
 #include <sstream>
 
+#include "ShippedFiles.h"
 #include "World.h"
 #include "config/ConfigText.h"
 
 namespace rlv {
 namespace {
 
-std::string ShippedLanguageFile() {
-  std::ifstream in(RLVEXA_SOURCE_DIR "/data/language.lng", std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 struct Connected : fake::World {
   Connected() {
-    env.dir.Write("language.lng", ShippedLanguageFile());
+    env.dir.Write("language.lng", fake::ShippedLanguageFile());
     Start();
     env.clock.Advance(1500);  // identified; the configuration read at connection
   }

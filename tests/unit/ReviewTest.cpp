@@ -4,24 +4,18 @@
 #include <fstream>
 #include <sstream>
 
+#include "ShippedFiles.h"
 #include "World.h"
 #include "config/ConfigText.h"
 
 namespace rlv {
 namespace {
 
-std::string ShippedLanguageFile() {
-  std::ifstream in(RLVEXA_SOURCE_DIR "/data/language.lng", std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 // A configurator with the shipped language file that has read the tracker's
 // configuration at connection.
 struct ReadTracker : fake::World {
   explicit ReadTracker(const std::string& settings = "") {
-    env.dir.Write("language.lng", ShippedLanguageFile());
+    env.dir.Write("language.lng", fake::ShippedLanguageFile());
     if (!settings.empty()) env.dir.Write("config.ini", settings);
     Start();
     env.clock.Advance(1500);
