@@ -15,11 +15,13 @@
 #include <optional>
 #include <string>
 
+#include "CommandLine.h"
 #include "HeadlessFrontend.h"
 #include "QtPlatform.h"
 #include "Version.h"
 #include "WindowFrontend.h"
 #include "app/Options.h"
+#include "cli/CommandLine.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -47,7 +49,9 @@ constexpr const char* kUsage =
     "  --help               this text\n"
     "  --version            the version\n"
     "Exit status: 0 done, 2 bad command line or no data folder, 3 (headless) the\n"
-    "tracker's port exists but could not be opened for lack of permission.\n";
+    "tracker's port exists but could not be opened for lack of permission.\n"
+    "Commands without a window (each with --help): status, read, write, flash, export,\n"
+    "import, diff.\n";
 
 struct Parsed {
   rlv::app::Options options;
@@ -240,6 +244,8 @@ int main(int argc, char** argv) {
     }
   }
 #endif
+  // A command ("rlvexa-configurator read --port ...") runs to its end without a window.
+  if (argc > 1 && rlv::cli::IsCommand(argv[1])) return rlv::qtp::RunCommandLine(argc, argv);
   // The command line decides between the window and the headless mode before
   // the application object exists: only the window needs QApplication.
   const auto parsed = ParseArguments(Arguments(argc, argv));

@@ -9,6 +9,7 @@ packages=(
   qt6-svg-dev fonts-dejavu-core
   python3 procps
   dpkg-dev desktop-file-utils
+  libarchive-dev
 )
 
 missing=()

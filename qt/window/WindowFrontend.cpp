@@ -24,6 +24,8 @@ WindowFrontend::WindowFrontend(qtp::QtPlatform& qt_platform, app::Options option
   platform_.dialogs = dialogs != nullptr ? dialogs : qt_dialogs_.get();
   platform_.clipboard = clipboard != nullptr ? clipboard : qt_dialogs_.get();
   platform_.locale = &locale_;
+  trace_ = std::make_unique<bundle::TracingSerialPort>(*platform_.serial);
+  platform_.serial = trace_.get();
   window_ = std::make_unique<app::MainWindow>(platform_, std::move(options));
   renderer_ = std::make_unique<ModelRenderer>(window_->controls);
   renderer_->Build();

@@ -10,6 +10,7 @@
 #include "QtLocale.h"
 #include "app/MainWindow.h"
 #include "app/Options.h"
+#include "bundle/Bundle.h"
 #include "platform/Platform.h"
 
 class QShortcut;
@@ -50,6 +51,8 @@ class WindowFrontend {
   std::unique_ptr<QtDialogs> qt_dialogs_;
   qtp::QtLocale locale_;
   platform::Platform platform_;
+  // Every byte to and from the tracker, for the diagnostic bundle.
+  std::unique_ptr<bundle::TracingSerialPort> trace_;
   std::unique_ptr<app::MainWindow> window_;
   std::unique_ptr<ModelRenderer> renderer_;
   std::vector<QShortcut*> shortcuts_;  // children of the frame

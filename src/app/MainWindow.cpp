@@ -32,7 +32,10 @@ MainWindow::MainWindow(platform::Platform& platform, Options opts)
       remote(*this),
       vehicle(*this),
       cloud(*this),
-      updates(*this) {
+      updates(*this),
+      review(*this),
+      history(*this),
+      diagnostics(*this) {
   ui::DeclareMainControls(controls);
   monitor::Monitoring::DeclareControls(controls);
   protocol::FaultLog::DeclareControls(controls);
@@ -67,6 +70,10 @@ MainWindow::MainWindow(platform::Platform& platform, Options opts)
 
   // The help line of every control that explains itself.
   shell.BindHelpLine();
+  config::ConfigHistory::DeclareControls(controls);
+  history.BindHandlers();
+  bundle::DiagnosticBundle::DeclareControls(controls);
+  diagnostics.BindHandlers();
 }
 
 MainWindow::~MainWindow() {

@@ -5,7 +5,10 @@
 
 #include "Version.h"
 #include "app/Options.h"
+#include "bundle/Bundle.h"
 #include "config/Configuration.h"
+#include "config/History.h"
+#include "config/Review.h"
 #include "config/Settings.h"
 #include "config/Transfer.h"
 #include "firmware/Firmware.h"
@@ -84,6 +87,9 @@ class MainWindow {
   vehicle::Vehicle vehicle;
   net::CloudStore cloud;
   net::UpdateService updates;
+  config::WriteReview review;
+  config::ConfigHistory history;
+  bundle::DiagnosticBundle diagnostics;
 
   std::unique_ptr<platform::ITimer> Timer1;       // 10 ms link tick
   std::unique_ptr<platform::ITimer> Find_device;  // 1 s discovery tick

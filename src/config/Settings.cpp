@@ -44,6 +44,7 @@ void WindowSettings::ReadFormSettings() {
   MTK3333FW = integer("Settings", "MTK3333FW", 0);
   w_.remote.ListenAddress = text("Settings", "RemoteListenAddress", "");
   w_.remote.AllowedPeers = net::SplitAddressList(text("Settings", "RemoteAllowedPeers", ""));
+  ReviewBeforeWrite = integer("Settings", "ReviewBeforeWrite", 1) != 0;
 }
 
 std::string WindowSettings::Problem(const char* key, const std::string& why) const {

@@ -44,6 +44,8 @@ class WindowSettings {
   uint16_t ConfigPort = kDefaultConfigPort;
   // The GNSS receiver firmware version this configurator installs.
   long long MTK3333FW = 0;
+  // A write lists the fields it changes and asks first ([Settings] ReviewBeforeWrite, read only).
+  bool ReviewBeforeWrite = true;
 
  private:
   // The error text `key` of the language file with the path and the reason.

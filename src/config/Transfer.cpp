@@ -131,6 +131,8 @@ void Transfer::SetConfigPath(const std::string& path) {
     ConfigPath = path;
     label.SetText(w_.messages.GetStringOr("Messages", "M" + std::to_string(kMsgDefaultConfig), ""));
   } else if (path == kDevicePath) {
+    w_.review.RememberRead();
+    w_.history.KeepRead();
     label.SetText(w_.messages.GetStringOr("Messages", "M" + std::to_string(kMsgFromDevice), "") + stamp);
   } else {
     ConfigPath = path;
@@ -154,8 +156,13 @@ void Transfer::ReadFromDevice() {
   }
 }
 
-void Transfer::LoadToDevice() {
+void Transfer::LoadToDevice(bool review) {
   if (!w_.config.ReadConfigFromObjects()) return;
+  if (!review) {
+    w_.review.Unreviewed();
+  } else if (!w_.review.Approve()) {
+    return;
+  }
   const uint16_t password = link::GetU16(w_.config.ConfigBlock1.data() + kConfigPasswordOffset);
   w_.settings.WritePass(TrackerImei, password);
 

@@ -80,7 +80,9 @@ class Transfer {
 
   // --- Transfer to and from the tracker ----------------------------------
   void ReadFromDevice();
-  void LoadToDevice();
+  // Writes the pages' configuration to the tracker; `review` false skips the
+  // review before write (for writes that are a step of their own, such as a calibration).
+  void LoadToDevice(bool review = true);
 
   // The configuration exchange under way with the tracker, if any.
   enum class Exchange { kNone, kRead, kWrite };

@@ -78,7 +78,8 @@ void Vehicle::Button9Click() {
 void Vehicle::WriteCalibration() {
   // A password asked for by this write repeats this write.
   w_.shell.LastOperation = ui::Shell::kOpWriteConfig;
-  w_.transfer.LoadToDevice();
+  // The step is the engineer's confirmation: no review of the write.
+  w_.transfer.LoadToDevice(false);
 }
 
 void Vehicle::CalibrateStep0Click() {

@@ -23,6 +23,7 @@ WRITE_DONE="Конфигурация успешно записана в приб
   echo "until MESLABEL text $READ_DONE 5000"
   echo "type CONFPASS 4321"
   echo "type DISPNUMBER +79001234567"
+  echo "answer confirm yes"  # the review of the changes after the read
   echo "click MImage6"
   echo "until MESLABEL text $WRITE_DONE 5000"
   echo "type CONFPASS 1"
@@ -35,7 +36,7 @@ WRITE_DONE="Конфигурация успешно записана в приб
 
 run_app 40
 
-expect_answers ok ok "ok 1" ok ok ok ok ok ok ok ok ok ok ok "ok +79001234567" ok
+expect_answers ok ok "ok 1" ok ok ok ok ok ok ok ok ok ok ok ok "ok +79001234567" ok
 
 # On the tracker's side: the password, then both records written.
 grep -q 'rx cmd=37' "$WORK/sim.err" || fail "no password command reached the simulator"

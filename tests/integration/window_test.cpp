@@ -181,9 +181,18 @@ void WindowTest::readAndWriteTheConfigurationThroughTheMenu() {
   QVERIFY(!held.isEmpty());
   QVERIFY(held != QString("1111"));
 
-  // Write a new password, then read it back from the tracker.
+  // Write a new password, then read it back from the tracker. Once the read has
+  // come to its end, the write first lists what it changes on the tracker and asks.
+  QTRY_VERIFY_WITH_TIMEOUT(Window().transfer.InProgress == rlv::config::Transfer::Exchange::kNone &&
+                               Window().review.OnTracker().has_value(),
+                           5000);
   type_password("4321");
+  const size_t boxes = dialogs_->Boxes().size();
+  dialogs_->QueueConfirm(true);
   QVERIFY(run(write));
+  QCOMPARE(dialogs_->Boxes().size(), boxes + 1);
+  const QString review = QString::fromStdString(dialogs_->Boxes().back());
+  QVERIFY2(review.contains(QString("connection.CONFPASS: ") + held + " -> 4321"), qPrintable(review));
   type_password("1111");
   QVERIFY(run(read));
   QCOMPARE(password->text(), QString("4321"));

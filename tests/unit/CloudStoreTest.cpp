@@ -256,7 +256,7 @@ TEST(CloudUpload, AConfigurationThatDoesNotBuildIsNotUploaded) {
 
 TEST(CloudUpload, WritingToTheTrackerUploadsWhenAutoSendIsTicked) {
   fake::World f;
-  f.env.dir.Write("config.ini", "[Address]\nServerAdr=store1\n[Settings]\nAutoSendConfig=1\n");
+  f.env.dir.Write("config.ini", "[Address]\nServerAdr=store1\n[Settings]\nAutoSendConfig=1\nReviewBeforeWrite=0\n");
   Store store;
   store.Serve(f, "store1");
   f.Start();

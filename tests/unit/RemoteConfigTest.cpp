@@ -164,6 +164,7 @@ TEST(RemoteTunnel, ConfigurationReadAndWriteThroughTheTunnelThenPollsResume) {
   const auto before = r.sim.Record(0);
   r.w().controls["SERVERIP"].SetText("192.0.2.77:21115");
   r.shown.clear();
+  r.env.dialogs.QueueConfirm(true);  // the review before the write
   r.w().controls.UserClick("MImage6");
   ASSERT_TRUE(r.RunUntil([&] { return r.Shown("Message7"); }, 10000));
   EXPECT_NE(r.sim.Record(0), before);

@@ -473,6 +473,7 @@ TEST(TransferWrite, SendsBlock0ThenOnAcceptanceBlock1AndRemembersThePassword) {
   ASSERT_EQ(w.transfer.TrackerImei, t.sim.Config().imei);
   w.controls["CONFPASS"].SetText("4321");
 
+  t.env.dialogs.QueueConfirm(true);  // the review of the changes after the read
   w.transfer.LoadToDevice();
   ASSERT_EQ(t.Sent(33).size(), 1u);
   EXPECT_EQ(t.Sent(33)[0], Cat({Bytes{0, 0x00, 0x02}, B(w.config.ConfigBlock1)}));
@@ -522,6 +523,7 @@ TEST(TransferWrite, ATrackerThatStopsAnsweringEndsTheWriteWithAMessage) {
   t.sim.SetRequestHook([&](uint8_t command, size_t) {
     if (command == 33) t.sim.Config().silent = true;
   });
+  t.env.dialogs.QueueConfirm(true);  // the review of the changes after the read
   w.transfer.LoadToDevice();
   t.env.clock.Advance(2900);
   EXPECT_EQ(t.shown.back(), t.Msg(3));  // still waiting within the limit

@@ -40,6 +40,8 @@ struct Vehicle : fake::World {
   explicit Vehicle(bool catalogue = true, uint8_t options = 0x01, uint16_t password = 0)
       : World(Config(options, password)) {
     if (catalogue) env.dir.Write("j1939.can", ReadText(kShippedCatalogue));
+    // These tests are about the bytes written, not the review before a write.
+    env.dir.Write("config.ini", "[Settings]\nReviewBeforeWrite=0\n");
     w().link.AutoReadConfig = false;
     Start();
     env.clock.RunUntil([&] { return w().link.Connected; }, 3000);

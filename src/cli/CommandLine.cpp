@@ -1,0 +1,232 @@
+#include "cli/CommandLine.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+
+#include "config/ConfigText.h"
+#include "platform/Files.h"
+
+namespace rlv::cli {
+
+namespace {
+
+struct CommandInfo {
+  const char* name;
+  const char* synopsis;
+  const char* what;
+};
+
+constexpr CommandInfo kCommands[] = {
+    {"status", "status --port PORT [--json] [--dir DIR]",
+     "Identifies the tracker and prints its device and navigation records, as text or JSON."},
+    {"read", "read --port PORT --out FILE.fcg [--password N] [--dir DIR]",
+     "Reads the tracker's configuration into a configuration file."},
+    {"write", "write --port PORT FILE [--password N] [--dir DIR]",
+     "Writes a configuration (a .fcg file or its text) to the tracker and verifies it by reading it back."},
+    {"flash", "flash --port PORT IMAGE.bin [--password N] [--dir DIR]",
+     "Reads and keeps the configuration, then updates the firmware through the bootloader."},
+    {"export", "export FILE.fcg", "Prints the readable text of a configuration file."},
+    {"import", "import TEXT --out FILE.fcg", "Makes a configuration file from a configuration text."},
+    {"bundle", "bundle --port PORT --out FILE.zip [--password N] [--dir DIR]",
+     "Writes one archive for support: device and navigation records, configuration, event and\n"
+     "  fault logs, traffic trace, version and settings (without passwords)."},
+    {"diff", "diff A B",
+     "Prints the fields that differ between two configurations (.fcg files or texts), old -> new;\n"
+     "  exit status 0 when they are equal, 1 when they differ."},
+};
+
+constexpr const char* kExitText =
+    "Exit status: 0 success; 1 differences (diff only); 2 usage error; 3 no tracker found on the\n"
+    "port within 10 s; 4 password refused; 5 transfer failed or timed out; 6 bad or unreadable\n"
+    "file; 7 firmware update failed.\n"
+    "PORT is a serial port (for example /dev/ttyACM0) or \"demo\", the simulated tracker.\n";
+
+const CommandInfo* Find(std::string_view name) {
+  for (const CommandInfo& c : kCommands) {
+    if (name == c.name) return &c;
+  }
+  return nullptr;
+}
+
+// Files a command takes, and whether --port and --out are needed.
+struct Shape {
+  size_t files;
+  bool port;
+  bool out;
+};
+Shape ShapeOf(const std::string& command) {
+  static const std::map<std::string, Shape> shapes = {
+      {"status", {0, true, false}}, {"read", {0, true, true}},     {"write", {1, true, false}},
+      {"flash", {1, true, false}},  {"export", {1, false, false}}, {"import", {1, false, true}},
+      {"diff", {2, false, false}},  {"bundle", {0, true, true}},
+  };
+  return shapes.at(command);
+}
+
+std::optional<config::text::Records> LoadConfiguration(const std::string& path, std::ostream& err) {
+  std::string why;
+  const auto content = ReadWholeFile(path, &why);
+  if (!content) {
+    err << "cannot read " << path << ": " << why << "\n";
+    return std::nullopt;
+  }
+  try {
+    return config::text::FromFileContent(*content);
+  } catch (const config::text::ImportError& e) {
+    err << path << ": " << e.what() << "\n";
+    return std::nullopt;
+  }
+}
+
+}  // namespace
+
+bool IsCommand(std::string_view word) {
+  return Find(word) != nullptr;
+}
+
+bool NeedsTracker(const std::string& command) {
+  return command == "status" || command == "read" || command == "write" || command == "flash" ||
+         command == "bundle";
+}
+
+std::string Help(const std::string& command) {
+  std::string out;
+  if (const CommandInfo* c = Find(command)) {
+    out = std::string("usage: rlvexa-configurator ") + c->synopsis + "\n  " + c->what + "\n";
+    if (NeedsTracker(command)) {
+      out +=
+          "  --port PORT    the tracker's serial port, or demo\n"
+          "  --password N   the tracker's configuration password, when it asks for one\n"
+          "  --dir DIR      the data folder (settings, remembered passwords, history)\n";
+    }
+    if (command == "status") out += "  --json         one JSON object instead of text\n";
+  } else {
+    out = "usage: rlvexa-configurator COMMAND [options]  (COMMAND --help for its options)\n";
+    for (const CommandInfo& info : kCommands) out += std::string("  ") + info.synopsis + "\n";
+  }
+  return out + kExitText;
+}
+
+std::optional<Invocation> Parse(const std::vector<std::string>& args, std::string* error) {
+  Invocation inv;
+  if (args.empty() || !IsCommand(args[0])) {
+    *error = args.empty() ? "no command" : "unknown command " + args[0];
+    return std::nullopt;
+  }
+  inv.command = args[0];
+  for (size_t i = 1; i < args.size(); ++i) {
+    std::string arg = args[i];
+    std::optional<std::string> inline_value;
+    if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
+      inline_value = arg.substr(arg.find('=') + 1);
+      arg = arg.substr(0, arg.find('='));
+    }
+    auto value = [&]() -> std::optional<std::string> {
+      if (inline_value) return inline_value;
+      if (i + 1 < args.size()) return args[++i];
+      return std::nullopt;
+    };
+    if (arg == "--help" || arg == "-h") {
+      inv.help = true;
+    } else if (arg == "--json" && inv.command == "status") {
+      inv.json = true;
+    } else if (arg == "--port" || arg == "--out" || arg == "--password" || arg == "--dir") {
+      const bool allowed = arg == "--out" ? ShapeOf(inv.command).out
+                           : (arg == "--port" || arg == "--password" || arg == "--dir")
+                               ? NeedsTracker(inv.command)
+                               : true;
+      if (!allowed) {
+        *error = inv.command + " takes no " + arg;
+        return std::nullopt;
+      }
+      const auto v = value();
+      if (!v || v->empty()) {
+        *error = arg + " needs a value";
+        return std::nullopt;
+      }
+      if (arg == "--port") inv.port = *v;
+      if (arg == "--out") inv.out = *v;
+      if (arg == "--dir") inv.dir = *v;
+      if (arg == "--password") {
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long n = std::strtoul(v->c_str(), &end, 10);
+        if (errno != 0 || *end != 0 || n > 65535 || (*v)[0] == '-' || (*v)[0] == '+') {
+          *error = "the password is a number 0..65535, not " + *v;
+          return std::nullopt;
+        }
+        inv.password = static_cast<uint16_t>(n);
+      }
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      *error = "unknown option " + arg + " for " + inv.command;
+      return std::nullopt;
+    } else {
+      inv.files.push_back(args[i]);
+    }
+  }
+  if (inv.help) return inv;
+  const Shape shape = ShapeOf(inv.command);
+  if (inv.files.size() != shape.files) {
+    *error = inv.command + " takes " + std::to_string(shape.files) + " file" + (shape.files == 1 ? "" : "s") +
+             ", not " + std::to_string(inv.files.size());
+    return std::nullopt;
+  }
+  if (shape.port && inv.port.empty()) {
+    *error = inv.command + " needs --port PORT";
+    return std::nullopt;
+  }
+  if (shape.out && inv.out.empty()) {
+    *error = inv.command + " needs --out FILE";
+    return std::nullopt;
+  }
+  return inv;
+}
+
+std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path, std::string* why) {
+  // No configuration or image comes near this size.
+  constexpr size_t kLimit = 64u << 20;
+  why->clear();
+  auto content = platform::DefaultFiles().Read(path, kLimit, why);
+  if (!content && why->empty()) *why = "no such file";
+  return content;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string* why) {
+  return platform::DefaultFiles().Replace(path, bytes, why);
+}
+
+int RunFileCommand(const Invocation& inv, std::ostream& out, std::ostream& err) {
+  namespace text = config::text;
+  if (inv.command == "export") {
+    const auto records = LoadConfiguration(inv.files[0], err);
+    if (!records) return kExitBadFile;
+    out << text::Export(*records);
+    return kExitOk;
+  }
+  if (inv.command == "import") {
+    const auto records = LoadConfiguration(inv.files[0], err);
+    if (!records) return kExitBadFile;
+    std::string why;
+    if (!WriteFileAtomically(inv.out, text::ToConfigFile(*records), &why)) {
+      err << "cannot write " << inv.out << ": " << why << "\n";
+      return kExitBadFile;
+    }
+    out << "written " << inv.out << "\n";
+    return kExitOk;
+  }
+  if (inv.command == "diff") {
+    const auto a = LoadConfiguration(inv.files[0], err);
+    if (!a) return kExitBadFile;
+    const auto b = LoadConfiguration(inv.files[1], err);
+    if (!b) return kExitBadFile;
+    const auto differences = text::Diff(*a, *b);
+    for (const auto& d : differences) out << text::FormatDifference(d) << "\n";
+    return differences.empty() ? kExitOk : kExitDiffer;
+  }
+  err << inv.command << " needs a tracker\n";
+  return kExitUsage;
+}
+
+}  // namespace rlv::cli

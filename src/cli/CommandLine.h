@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace rlv::cli {
+
+// Exit statuses of the command line.
+enum Exit : int {
+  kExitOk = 0,
+  kExitDiffer = 1,     // diff: the configurations differ
+  kExitUsage = 2,      // bad command line
+  kExitNoTracker = 3,  // no tracker answered on the port within 10 s
+  kExitPassword = 4,   // the tracker refused the password (or asked for one not given)
+  kExitTransfer = 5,   // a transfer failed or timed out
+  kExitBadFile = 6,    // a file is unreadable or not what it should be
+  kExitFirmware = 7,   // the firmware update failed
+};
+
+// One command line: "rlvexa-configurator COMMAND [options] [files]".
+struct Invocation {
+  std::string command;
+  std::string port;
+  std::string out;
+  std::vector<std::string> files;
+  std::optional<uint16_t> password;
+  std::optional<std::string> dir;
+  bool json = false;
+  bool help = false;
+};
+
+// True when `word` names a command of the command line.
+bool IsCommand(std::string_view word);
+// True for the commands that talk to a tracker.
+bool NeedsTracker(const std::string& command);
+// The arguments after the program name; nullopt with `error` set on a usage error.
+std::optional<Invocation> Parse(const std::vector<std::string>& args, std::string* error);
+// The help of one command (with the exit statuses).
+std::string Help(const std::string& command);
+
+// export, import and diff: files only. Results on `out`, failures (one line) on `err`.
+int RunFileCommand(const Invocation& inv, std::ostream& out, std::ostream& err);
+
+// Reads a whole file; nullopt with `why` set when it cannot be read.
+std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path, std::string* why);
+// Writes a file through a temporary file beside it and a rename: an existing
+// file is replaced only by a complete new one.
+bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string* why);
+
+}  // namespace rlv::cli

@@ -1,0 +1,203 @@
+#include "cli/DeviceSession.h"
+
+#include "app/MainWindow.h"
+#include "ui/Automation.h"
+#include "ui/Shell.h"
+
+namespace rlv::cli {
+
+namespace {
+constexpr int kFlashMs = 180000;
+}
+
+DeviceSession::DeviceSession(app::MainWindow& w, std::optional<uint16_t> password,
+                             ui::ScriptedDialogs* dialogs)
+    : w_(w), password_(password), dialogs_(dialogs) {
+  w_.controls.Observe([this](const ui::Control& c, ui::Prop prop) {
+    if (prop != ui::Prop::Text) return;
+    if (c.Name() == "LIMEI") ++device_records_;
+    if (c.Name() == "LDateTime") ++navigation_records_;
+    if (c.Name() == "LConfigPath") ++config_labels_;
+    if (c.Name() == "MESLABEL") last_message_ = c.Text();
+  });
+}
+
+void DeviceSession::Say(const std::string& line) {
+  if (progress) progress(line);
+}
+
+bool DeviceSession::RunUntil(const std::function<bool()>& done, int ms) {
+  return w_.plat.loop->RunUntil(done, ms);
+}
+
+int DeviceSession::Fail(int status, const std::string& line) {
+  error_ = line;
+  return status;
+}
+
+int DeviceSession::Connect(const std::string& port) {
+  Say("waiting for the tracker on " + port);
+  const bool found = RunUntil(
+      [&] {
+        return w_.link.Connected && !w_.link.BootloaderMode && w_.link.PortName == port &&
+               device_records_ > 0;
+      },
+      kConnectMs);
+  if (!found) {
+    const std::string status = w_.controls["ComPortDeviceCaption"].Text();
+    return Fail(kExitNoTracker, "no tracker answered on " + port + " within 10 s" +
+                                    (status.empty() ? "" : " (" + status + ")"));
+  }
+  Say("connected: " + w_.controls["ComPortDeviceCaption"].Text());
+  return kExitOk;
+}
+
+int DeviceSession::FinishExchange(const char* what, int success_message, const std::function<void()>& retry) {
+  const std::string rejected = w_.messages.GetMessageA(ui::Shell::kMsgPasswordRejected);
+  // A tracker that asks for the password again is answered with the remembered
+  // one and the operation repeated: a few rounds at most.
+  for (int round = 0; round < 5; ++round) {
+    ui::Control& pages = w_.controls["PageControlMes"];
+    const bool ended = RunUntil(
+        [&] {
+          const bool asks = w_.controls["MESPANEL"].Visible() && pages.Index() == ui::Shell::kMesPagePassword;
+          return w_.transfer.InProgress == config::Transfer::Exchange::kNone || asks || !w_.link.Connected;
+        },
+        kTransferMs);
+    if (!ended) return Fail(kExitTransfer, std::string(what) + " timed out");
+    if (!w_.link.Connected) return Fail(kExitTransfer, std::string(what) + " failed: the tracker went away");
+    if (w_.controls["MESPANEL"].Visible() && pages.Index() == ui::Shell::kMesPagePassword) {
+      if (!password_) return Fail(kExitPassword, "the tracker asks for its password: give --password N");
+      if (password_typed_) return Fail(kExitPassword, "the tracker refused the password");
+      password_typed_ = true;
+      Say("sending the password");
+      w_.controls.UserType("PassEdit", std::to_string(*password_));
+      w_.controls.UserClick("PassButOK");
+      // An accepted password repeats the operation; a refused one shows its message.
+      const bool answered = RunUntil(
+          [&] {
+            return last_message_ == rejected || w_.transfer.InProgress != config::Transfer::Exchange::kNone;
+          },
+          kTransferMs);
+      if (!answered) {
+        if (retry) {
+          retry();
+          continue;
+        }
+        return Fail(kExitTransfer, "no answer to the password");
+      }
+      if (last_message_ == rejected) return Fail(kExitPassword, "the tracker refused the password");
+      continue;
+    }
+    if (last_message_ == rejected) {
+      // A remembered password that no longer holds has been forgotten: the
+      // one given on the command line gets its chance.
+      if (password_ && !password_typed_ && retry) {
+        retry();
+        continue;
+      }
+      return Fail(kExitPassword, "the tracker refused the password");
+    }
+    if (last_message_ != w_.messages.GetMessageA(success_message)) {
+      // The tracker asked for the password and the remembered one is on its
+      // way: an accepted password starts the operation again.
+      const bool repeated = RunUntil(
+          [&] {
+            return w_.transfer.InProgress != config::Transfer::Exchange::kNone || last_message_ == rejected ||
+                   (w_.controls["MESPANEL"].Visible() && pages.Index() == ui::Shell::kMesPagePassword);
+          },
+          3000);
+      if (repeated) continue;
+      return Fail(kExitTransfer, std::string(what) + " failed: " + last_message_);
+    }
+    return kExitOk;
+  }
+  return Fail(kExitTransfer, std::string(what) + " failed: the tracker keeps asking for the password");
+}
+
+int DeviceSession::Read() {
+  Say("reading the configuration");
+  const int labels = config_labels_;
+  auto click = [this] { w_.controls.UserClick("MImage7"); };
+  // The configurator reads by itself once the tracker has answered; otherwise the menu's read.
+  if (w_.transfer.InProgress == config::Transfer::Exchange::kNone) click();
+  const int status = FinishExchange("reading the configuration", 6, click);
+  if (status != kExitOk) return status;
+  // A read that has really come to its end has named its source.
+  if (config_labels_ == labels) {
+    click();
+    const int again = FinishExchange("reading the configuration", 6, click);
+    if (again != kExitOk) return again;
+    if (config_labels_ == labels) return Fail(kExitTransfer, "reading the configuration failed");
+  }
+  return kExitOk;
+}
+
+config::text::Records DeviceSession::Current() const {
+  return {w_.config.ConfigBlock1, w_.config.ConfigBlock2};
+}
+
+int DeviceSession::Write(const config::text::Records& records) {
+  // The pages show the configuration to write, as opening its file would.
+  w_.config.ConfigBlock1 = records.block1;
+  w_.config.ConfigBlock2 = records.block2;
+  w_.config.WriteConfigToObjects();
+  Say("writing the configuration");
+  auto click = [this] {
+    // The review after the read asks before the write: the command has answered it.
+    if (dialogs_ != nullptr && w_.review.OnTracker()) dialogs_->QueueConfirm(true);
+    w_.controls.UserClick("MImage6");
+  };
+  click();
+  if (w_.transfer.InProgress != config::Transfer::Exchange::kWrite) {
+    return Fail(kExitBadFile, "the configuration does not build: " + last_message_);
+  }
+  const config::text::Records sent = Current();
+  const int status = FinishExchange("writing the configuration", 7, click);
+  if (status != kExitOk) return status;
+  Say("verifying");
+  const int read = Read();
+  if (read != kExitOk) return read;
+  const auto differences = config::text::Diff(sent, Current());
+  if (!differences.empty()) {
+    return Fail(kExitTransfer, "the tracker holds another configuration than the one written: " +
+                                   config::text::FormatDifference(differences.front()));
+  }
+  return kExitOk;
+}
+
+bool DeviceSession::WaitForNavigation(int ms) {
+  const int seen = navigation_records_;
+  return RunUntil([&] { return navigation_records_ > seen; }, ms);
+}
+
+int DeviceSession::Flash(const std::string& image_path) {
+  if (!w_.firmware.OpenFWFileSTM(image_path)) {
+    return Fail(kExitBadFile, image_path + ": not a firmware image for this tracker (" + last_message_ + ")");
+  }
+  Say("updating the firmware");
+  int last_percent = -1;
+  w_.controls.UserClick("Program_flash");
+  if (!w_.link.FlashInProgress)
+    return Fail(kExitFirmware, "the firmware update did not start: " + last_message_);
+  const bool ended = RunUntil(
+      [&] {
+        const int percent = w_.controls["Progress_flash"].Position();
+        if (percent / 10 != last_percent / 10) Say("firmware " + std::to_string(percent) + "%");
+        last_percent = percent;
+        return !w_.link.FlashInProgress;
+      },
+      kFlashMs);
+  if (!ended) return Fail(kExitFirmware, "the firmware update timed out");
+  if (w_.controls["Progress_flash"].Position() != 100) {
+    return Fail(kExitFirmware, "the firmware update failed: " + last_message_);
+  }
+  // The tracker starts its new firmware and is identified again.
+  const int records = device_records_;
+  const bool back = RunUntil(
+      [&] { return w_.link.Connected && !w_.link.BootloaderMode && device_records_ > records; }, 60000);
+  if (!back) return Fail(kExitFirmware, "the tracker did not come back after the firmware update");
+  return kExitOk;
+}
+
+}  // namespace rlv::cli

@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# The command line against a simulated tracker that asks for its password, on
+# a pseudo-terminal: every command, its output and its exit status.
+#
+# usage: cli_pty.sh RLVEXA_TRACKER_SIM RLVEXA_CONFIGURATOR
+set -u
+
+SIM=${1:?usage: cli_pty.sh RLVEXA_TRACKER_SIM RLVEXA_CONFIGURATOR}
+APP=${2:?usage: cli_pty.sh RLVEXA_TRACKER_SIM RLVEXA_CONFIGURATOR}
+
+SIM_ARGS="--password 1234"
+. "$(dirname "$0")/sim_harness.sh"
+
+# Runs the configurator with the arguments; its status in $RC, output in
+# $WORK/out.txt and $WORK/err.txt.
+run() {
+  timeout 120 "$APP" "$@" >"$WORK/out.txt" 2>"$WORK/err.txt" </dev/null
+  RC=$?
+}
+
+expect_rc() {
+  local want=$1
+  shift
+  [ "$RC" -eq "$want" ] || {
+    cat "$WORK/out.txt" "$WORK/err.txt" >&2
+    fail "$* gave exit status $RC, expected $want"
+  }
+}
+
+D="--dir $WORK/data"
+
+# Usage and help.
+run read --port "$PTY"
+expect_rc 2 "read without --out"
+grep -q "needs --out" "$WORK/err.txt" || fail "no usage line for a missing --out"
+for c in status read write flash export import diff; do
+  run "$c" --help
+  expect_rc 0 "$c --help"
+  grep -q "Exit status: 0 success" "$WORK/out.txt" || fail "$c --help does not list the exit statuses"
+done
+
+# No tracker: a port that does not exist.
+run status --port "$WORK/no-such-port" $D
+expect_rc 3 "status on a missing port"
+[ "$(wc -l <"$WORK/err.txt")" -eq 1 ] || fail "more than one line for a missing port"
+grep -q "no-such-port" "$WORK/err.txt" || fail "the missing port is not named"
+
+# The password: none given, then a wrong one (each with a data folder that remembers none).
+run read --port "$PTY" --out "$WORK/x.fcg" --dir "$WORK/fresh1"
+expect_rc 4 "read without the password"
+run read --port "$PTY" --out "$WORK/x.fcg" --password 1 --dir "$WORK/fresh2"
+expect_rc 4 "read with a wrong password"
+grep -q "refused the password" "$WORK/err.txt" || fail "the refusal is not named"
+[ ! -e "$WORK/x.fcg" ] || fail "a failed read wrote its output"
+
+# Status as JSON.
+run status --port "$PTY" --json $D
+expect_rc 0 "status --json"
+python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); assert d["imei"] and d["device"]["LIMEI"], d' \
+  "$WORK/out.txt" || fail "status --json is not the expected JSON: $(cat "$WORK/out.txt")"
+cp "$WORK/out.txt" "$WORK/status.json"
+
+# Read, export, import: the same bytes.
+run read --port "$PTY" --out "$WORK/a.fcg" --password 1234 $D
+expect_rc 0 "read"
+[ "$(stat -c %s "$WORK/a.fcg")" -eq 1046 ] || fail "the read file is not 1046 bytes"
+run export "$WORK/a.fcg"
+expect_rc 0 "export"
+cp "$WORK/out.txt" "$WORK/a.txt"
+grep -q '^CONFPASS = ' "$WORK/a.txt" || fail "the text has no password line"
+run import "$WORK/a.txt" --out "$WORK/b.fcg"
+expect_rc 0 "import"
+cmp -s "$WORK/a.fcg" "$WORK/b.fcg" || fail "import of the export is not the same file"
+
+# Diff: a file with itself, and with a text that changes the server only.
+run diff "$WORK/a.fcg" "$WORK/a.fcg"
+expect_rc 0 "diff of a file with itself"
+[ ! -s "$WORK/out.txt" ] || fail "diff of a file with itself printed something"
+sed 's/^SERVERIP = .*/SERVERIP = "other.example.net:4000"/' "$WORK/a.txt" >"$WORK/c.txt"
+run diff "$WORK/a.fcg" "$WORK/c.txt"
+expect_rc 1 "diff of two configurations"
+[ "$(cat "$WORK/out.txt")" = 'connection.SERVERIP: "telematics.example.com:21114" -> "other.example.net:4000"' ] ||
+  fail "unexpected diff: $(cat "$WORK/out.txt")"
+
+# Bad files: a corrupt .fcg, a text with an unknown key; nothing is written.
+head -c 100 /dev/urandom >"$WORK/corrupt.fcg"
+printf 'RL\x05\x01' >>"$WORK/corrupt.fcg"
+run write --port "$PTY" "$WORK/corrupt.fcg" --password 1234 $D
+expect_rc 6 "write of a corrupt file"
+printf 'RL\x05\x01' >"$WORK/wrongtype.fcg"
+head -c 1042 /dev/zero >>"$WORK/wrongtype.fcg"
+run export "$WORK/wrongtype.fcg"
+expect_rc 6 "export of a file of another device"
+sed 's/^CONFPASS = /CONFPASSX = /' "$WORK/a.txt" >"$WORK/bad.txt"
+run import "$WORK/bad.txt" --out "$WORK/bad.fcg"
+expect_rc 6 "import of a text with an unknown key"
+grep -q "line .*CONFPASSX" "$WORK/err.txt" || fail "the bad line is not named: $(cat "$WORK/err.txt")"
+[ ! -e "$WORK/bad.fcg" ] || fail "a failed import wrote its output"
+
+# Write the changed configuration; the tracker then holds it.
+run write --port "$PTY" "$WORK/c.txt" --password 1234 $D
+expect_rc 0 "write"
+run read --port "$PTY" --out "$WORK/d.fcg" --password 1234 $D
+expect_rc 0 "read after write"
+run diff "$WORK/c.txt" "$WORK/d.fcg"
+grep -v '^additional.WRITETIME' "$WORK/out.txt" >"$WORK/fields.txt"
+[ ! -s "$WORK/fields.txt" ] || fail "the tracker holds other fields than written: $(cat "$WORK/fields.txt")"
+
+# Firmware through the bootloader: an image of 20000 bytes of body.
+{
+  printf 'SLFW\x08\x07\x00\x00\x20\x4e\x00\x00\x78\x56\x34\x12\x00\x00\x00\x00\xef\x07\x66\x00\x03'
+  head -c $((512 - 25)) /dev/zero
+  head -c 20000 /dev/urandom
+} >"$WORK/image.bin"
+run flash --port "$PTY" "$WORK/image.bin" --password 1234 $D
+expect_rc 0 "flash"
+grep -q "2031.0102.03" "$WORK/out.txt" || fail "the new build is not reported: $(cat "$WORK/out.txt")"
+run flash --port "$PTY" "$WORK/corrupt.fcg" --password 1234 $D
+expect_rc 6 "flash of a file that is no image"
+
+# The diagnostic bundle: one archive, no password in it.
+run bundle --port "$PTY" --out "$WORK/support.zip" --password 1234 $D
+expect_rc 0 "bundle"
+REMEMBERED=$(sed -n 's/^[0-9]\{15\}=//p' "$WORK/data/config.ini" | head -1)
+[ -n "$REMEMBERED" ] || fail "the test expects a remembered password in the settings"
+python3 - "$WORK/support.zip" <<'PY' || fail "the bundle is not the expected archive"
+import sys, zipfile
+z = zipfile.ZipFile(sys.argv[1])
+names = set(z.namelist())
+want = {"device-record.bin", "device-record.txt", "navigation-record.bin", "navigation-record.txt",
+        "configuration.fcg", "configuration.txt", "event-log.txt", "fault-log.txt", "traffic-trace.txt",
+        "version.txt", "settings.ini"}
+assert want <= names, names
+assert len(z.read("configuration.fcg")) == 1046
+assert b" rx " in z.read("traffic-trace.txt")
+passes = z.read("settings.ini").decode().split("[Passes]")[1]
+assert all(line.endswith("=") for line in passes.split() if "=" in line), passes
+assert "\nCONFPASS = (removed)\n" in z.read("configuration.txt").decode()
+PY
+run bundle --port "$PTY" --out "$WORK/no-such-folder/support.zip" --password 1234 $D
+expect_rc 6 "bundle into a missing folder"
+
+# The history: one file per distinct configuration read (before the write, after it).
+IMEI=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["imei"])' "$WORK/status.json")
+KEPT=$(find "$WORK/data/History/$IMEI" -name '*.fcg' | wc -l)
+[ "$KEPT" -eq 2 ] || fail "the history holds $KEPT files instead of 2"
+cmp -s "$(find "$WORK/data/History/$IMEI" -name '*.fcg' | sort | head -1)" "$WORK/a.fcg" ||
+  fail "the oldest kept configuration is not the one read first"
+
+echo "PASS: the command line over $PTY"
+exit 0

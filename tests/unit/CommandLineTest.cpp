@@ -1,0 +1,98 @@
+// The command line's parsing and its file commands (export, import, diff).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "World.h"
+#include "cli/CommandLine.h"
+#include "config/ConfigText.h"
+
+namespace rlv {
+namespace {
+
+std::optional<cli::Invocation> Parse(std::vector<std::string> args, std::string* error) {
+  return cli::Parse(args, error);
+}
+
+TEST(CommandLine, UsageErrorsAreNamed) {
+  std::string error;
+  EXPECT_FALSE(Parse({"fetch"}, &error));
+  EXPECT_EQ(error, "unknown command fetch");
+  EXPECT_FALSE(Parse({"read", "--port", "/dev/x"}, &error));
+  EXPECT_EQ(error, "read needs --out FILE");
+  EXPECT_FALSE(Parse({"write", "--port", "/dev/x"}, &error));
+  EXPECT_EQ(error, "write takes 1 file, not 0");
+  EXPECT_FALSE(Parse({"diff", "a"}, &error));
+  EXPECT_FALSE(Parse({"export", "a", "--port", "demo"}, &error));
+  EXPECT_EQ(error, "export takes no --port");
+  EXPECT_FALSE(Parse({"status", "--port"}, &error));
+  EXPECT_EQ(error, "--port needs a value");
+  for (const char* bad : {"65536", "-1", "+5", "12a", ""}) {
+    EXPECT_FALSE(Parse({"read", "--port=demo", "--out", "x", "--password", bad}, &error)) << bad;
+  }
+  EXPECT_FALSE(Parse({"status", "--port", "demo", "--verbose"}, &error));
+  EXPECT_EQ(error, "unknown option --verbose for status");
+
+  const auto ok = Parse({"read", "--port=demo", "--out", "x.fcg", "--password", "65535"}, &error);
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(ok->port, "demo");
+  EXPECT_EQ(ok->out, "x.fcg");
+  EXPECT_EQ(ok->password, 65535);
+  const auto help = Parse({"diff", "--help"}, &error);
+  ASSERT_TRUE(help && help->help);
+  EXPECT_NE(cli::Help("diff").find("7 firmware update failed"), std::string::npos);
+}
+
+struct Files : fake::World {
+  Files() : fake::World({}, false) {}
+  int Run(std::vector<std::string> args) {
+    std::string error;
+    const auto inv = cli::Parse(args, &error);
+    EXPECT_TRUE(inv) << error;
+    out.str("");
+    err.str("");
+    return cli::RunFileCommand(*inv, out, err);
+  }
+  std::string Path(const char* name) { return env.dir.File(name); }
+  std::ostringstream out, err;
+};
+
+TEST(CommandLine, ExportImportAndDiffOfFiles) {
+  Files f;
+  config::text::Records a;
+  a.block1[15] = 3;
+  f.env.dir.Write("a.fcg", [&] {
+    const auto bytes = config::text::ToConfigFile(a);
+    return std::string(bytes.begin(), bytes.end());
+  }());
+  ASSERT_EQ(f.Run({"export", f.Path("a.fcg")}), cli::kExitOk);
+  const std::string text = f.out.str();
+  EXPECT_NE(text.find("OPERATOR = 3 \"МТС\"\n"), std::string::npos);
+  f.env.dir.Write("a.txt", text);
+  ASSERT_EQ(f.Run({"import", f.Path("a.txt"), "--out", f.Path("b.fcg")}), cli::kExitOk);
+  EXPECT_EQ(f.env.dir.Read("b.fcg"), f.env.dir.Read("a.fcg"));
+
+  EXPECT_EQ(f.Run({"diff", f.Path("a.fcg"), f.Path("a.txt")}), cli::kExitOk);
+  EXPECT_EQ(f.out.str(), "");
+  std::string other = text;
+  const std::string mts = "OPERATOR = 3 \"МТС\"";
+  other.replace(other.find(mts), mts.size(), "OPERATOR = 1");
+  f.env.dir.Write("c.txt", other);
+  EXPECT_EQ(f.Run({"diff", f.Path("a.fcg"), f.Path("c.txt")}), cli::kExitDiffer);
+  EXPECT_EQ(f.out.str(), "connection.OPERATOR: 3 \"МТС\" -> 1 \"Билайн\"\n");
+
+  // Bad files: one line naming the file and what is wrong; nothing written.
+  f.env.dir.Write("bad.txt", other + "OPERATOR = 2\n");
+  EXPECT_EQ(f.Run({"import", f.Path("bad.txt"), "--out", f.Path("d.fcg")}), cli::kExitBadFile);
+  const std::string failure = f.err.str();
+  EXPECT_NE(failure.find("bad.txt: line "), std::string::npos) << failure;
+  EXPECT_EQ(std::count(failure.begin(), failure.end(), '\n'), 1);
+  EXPECT_EQ(f.env.dir.Read("d.fcg"), "");
+  EXPECT_EQ(f.Run({"export", f.Path("missing.fcg")}), cli::kExitBadFile);
+  EXPECT_NE(f.err.str().find("no such file"), std::string::npos);
+  EXPECT_EQ(f.Run({"diff", f.Path("a.fcg"), f.Path("missing.fcg")}), cli::kExitBadFile);
+}
+
+}  // namespace
+}  // namespace rlv
