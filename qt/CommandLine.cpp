@@ -129,7 +129,7 @@ int Bundle(app::MainWindow& w, cli::DeviceSession& session, const cli::Invocatio
   w.controls.UserClick("Button23");
   w.plat.loop->RunUntil([&] { return w.controls["FLOGGRID"].Rows() != rows; }, 3000);
   std::string why;
-  if (!bundle::WriteArchive(inv.out, bundle::Collect(w, trace.Trace()), &why)) {
+  if (!bundle::WriteArchive(w, inv.out, bundle::Collect(w, trace.Trace()), &why)) {
     std::fprintf(stderr, "rlvexa-configurator bundle: cannot write %s: %s\n", inv.out.c_str(), why.c_str());
     return cli::kExitBadFile;
   }

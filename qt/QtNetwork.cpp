@@ -38,7 +38,9 @@ std::string AddressText(const QHostAddress& address) {
 // ---------------------------------------------------------------------------
 // QtTcpSocket
 
-QtTcpSocket::QtTcpSocket() : socket_(std::make_unique<QTcpSocket>()) { Wire(); }
+QtTcpSocket::QtTcpSocket() : socket_(std::make_unique<QTcpSocket>()) {
+  Wire();
+}
 
 QtTcpSocket::QtTcpSocket(QTcpSocket* accepted) : socket_(accepted) {
   socket_->setParent(nullptr);
@@ -91,7 +93,9 @@ void QtTcpSocket::ConnectToHost(const std::string& host, uint16_t port) {
   socket_->connectToHost(QString::fromStdString(host), port);
 }
 
-bool QtTcpSocket::IsConnected() const { return socket_->state() == QAbstractSocket::ConnectedState; }
+bool QtTcpSocket::IsConnected() const {
+  return socket_->state() == QAbstractSocket::ConnectedState;
+}
 
 std::string QtTcpSocket::PeerAddress() const {
   const QHostAddress address = socket_->peerAddress();
@@ -99,9 +103,13 @@ std::string QtTcpSocket::PeerAddress() const {
   return AddressText(address);
 }
 
-uint16_t QtTcpSocket::PeerPort() const { return socket_->peerPort(); }
+uint16_t QtTcpSocket::PeerPort() const {
+  return socket_->peerPort();
+}
 
-int64_t QtTcpSocket::BytesAvailable() const { return socket_->bytesAvailable(); }
+int64_t QtTcpSocket::BytesAvailable() const {
+  return socket_->bytesAvailable();
+}
 
 int QtTcpSocket::Read(uint8_t* buffer, int max) {
   if (buffer == nullptr || max <= 0) return 0;
@@ -116,11 +124,17 @@ int QtTcpSocket::Write(const uint8_t* data, int count) {
   return put == count ? count : -1;
 }
 
-void QtTcpSocket::Flush() { socket_->flush(); }
+void QtTcpSocket::Flush() {
+  socket_->flush();
+}
 
-int64_t QtTcpSocket::BytesToWrite() const { return socket_->bytesToWrite(); }
+int64_t QtTcpSocket::BytesToWrite() const {
+  return socket_->bytesToWrite();
+}
 
-void QtTcpSocket::Close() { socket_->disconnectFromHost(); }
+void QtTcpSocket::Close() {
+  socket_->disconnectFromHost();
+}
 
 void QtTcpSocket::Abort() {
   QObject::disconnect(socket_.get(), nullptr, &context_, nullptr);
@@ -143,7 +157,9 @@ QtTcpServer::QtTcpServer() {
   });
 }
 
-QtTcpServer::~QtTcpServer() { server_.close(); }
+QtTcpServer::~QtTcpServer() {
+  server_.close();
+}
 
 bool QtTcpServer::Listen(const std::string& address, uint16_t port) {
   server_.close();

@@ -15,7 +15,7 @@ namespace rlv::qtp {
 
 class QtTcpSocket : public platform::ITcpSocket {
  public:
-  QtTcpSocket();  // a socket to connect with ConnectToHost
+  QtTcpSocket();                               // a socket to connect with ConnectToHost
   explicit QtTcpSocket(QTcpSocket* accepted);  // takes ownership
   ~QtTcpSocket() override;
 
@@ -33,7 +33,9 @@ class QtTcpSocket : public platform::ITcpSocket {
 
   void SetConnectedHandler(std::function<void()> handler) override { connected_ = std::move(handler); }
   void SetReadyReadHandler(std::function<void()> handler) override { ready_read_ = std::move(handler); }
-  void SetBytesWrittenHandler(std::function<void(int64_t)> handler) override { written_ = std::move(handler); }
+  void SetBytesWrittenHandler(std::function<void(int64_t)> handler) override {
+    written_ = std::move(handler);
+  }
   void SetDisconnectedHandler(std::function<void()> handler) override { disconnected_ = std::move(handler); }
   void SetErrorHandler(std::function<void(platform::SocketError, const std::string&)> handler) override {
     error_ = std::move(handler);

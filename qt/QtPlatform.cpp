@@ -41,7 +41,8 @@ platform::DateTime QtClock::UtcNow() const {
 }
 
 int64_t QtClock::SteadyMs() const {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
 
@@ -157,6 +158,7 @@ platform::Platform QtPlatform::Services() {
   services.serial = serial.get();
   services.devices = devices.get();
   services.network = &network;
+  services.archives = &archives;
   services.hotkeys = &hotkeys;
   services.ini = &ini;
   return services;

@@ -14,6 +14,7 @@
 #include "QtNetwork.h"
 #include "QtSerialPort.h"
 #include "platform/Platform.h"
+#include "platform/zip/LibArchiveZip.h"
 
 namespace rlv::qtp {
 
@@ -103,6 +104,7 @@ class QtPlatform {
   QtEventLoop loop;
   QtHotKeys hotkeys;
   QtNetwork network;
+  platform::LibArchiveZip archives;
   platform::StdIniFiles ini;  // plain files: nothing of Qt is needed
   std::unique_ptr<SerialPortRouter> serial;
   std::unique_ptr<QtDevices> devices;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Archive.h"
 #include "platform/SerialPort.h"
 
 namespace rlv::app {
@@ -17,10 +18,7 @@ class ControlModel;
 namespace rlv::bundle {
 
 // One file of the diagnostic bundle.
-struct Entry {
-  std::string name;
-  std::vector<uint8_t> content;
-};
+using Entry = platform::ArchiveEntry;
 
 // The serial port with every byte in and out written to a trace, one line per
 // read or write: milliseconds since the start, direction, bytes in hexadecimal.
@@ -64,8 +62,10 @@ std::vector<Entry> Collect(app::MainWindow& w, const std::string& trace);
 // and every key whose name speaks of a password lose their values.
 std::string WithoutPasswords(const std::string& ini);
 
-// A ZIP archive of the entries, through a temporary file and a rename.
-bool WriteArchive(const std::string& path, const std::vector<Entry>& entries, std::string* why);
+// A ZIP archive of the entries, through a temporary file and a rename, by the
+// platform's archive writer.
+bool WriteArchive(app::MainWindow& w, const std::string& path, const std::vector<Entry>& entries,
+                  std::string* why);
 
 // The window's action: the bundle of the connected tracker into a file the
 // user chooses. The trace is there when the front end traces the serial port.

@@ -49,8 +49,7 @@ RemoteConfig::~RemoteConfig() {
 
 void RemoteConfig::DeclareControls(ui::ControlModel& m) {
   using ui::Kind;
-  m.Add("RzGroupBox5", Kind::GroupBox, "TabSheet12")
-      .SetText("Удаленное конфигурирование (параметры)");
+  m.Add("RzGroupBox5", Kind::GroupBox, "TabSheet12").SetText("Удаленное конфигурирование (параметры)");
   m["RzGroupBox5"].SetGeometry({8, 8, 520, 96});
   m.Add("Label35", Kind::Label, "RzGroupBox5").SetText("Локальный порт");
   m["Label35"].SetGeometry({16, 28, 110, 17});
@@ -81,9 +80,13 @@ std::string RemoteConfig::Text(const char* key, const char* fallback) const {
   return w_.messages.GetStringOr("Errors", key, fallback);
 }
 
-bool RemoteConfig::Listening() const { return ConfServer && ConfServer->IsListening(); }
+bool RemoteConfig::Listening() const {
+  return ConfServer && ConfServer->IsListening();
+}
 
-uint16_t RemoteConfig::ListeningPort() const { return Listening() ? ConfServer->Port() : 0; }
+uint16_t RemoteConfig::ListeningPort() const {
+  return Listening() ? ConfServer->Port() : 0;
+}
 
 // ---------------------------------------------------------------------------
 // Opening and closing
@@ -115,9 +118,10 @@ void RemoteConfig::Button1Click() {
   ConfServer->SetNewConnectionHandler(
       [this](std::unique_ptr<platform::ITcpSocket> socket) { ConfServerClientConnect(std::move(socket)); });
   if (!ConfServer->Listen(ListenAddress, static_cast<uint16_t>(port))) {
-    const std::string where = (ListenAddress.empty() ? std::string("*") : ListenAddress) + ":" + std::to_string(port);
-    w_.ReportProblem(Text("RemoteListenFailed", "Не удалось открыть порт//\\ Could not open the port") + " " + where +
-                     " (" + ConfServer->LastError() + ")");
+    const std::string where =
+        (ListenAddress.empty() ? std::string("*") : ListenAddress) + ":" + std::to_string(port);
+    w_.ReportProblem(Text("RemoteListenFailed", "Не удалось открыть порт//\\ Could not open the port") + " " +
+                     where + " (" + ConfServer->LastError() + ")");
     ConfServer.reset();
     return;
   }
@@ -184,8 +188,8 @@ void RemoteConfig::ConfServerClientConnect(std::unique_ptr<platform::ITcpSocket>
   }
   if (peer_ && peer_->IsConnected()) {
     socket->Abort();
-    WriteRemoteLog("Подключение отклонено (трекер уже подключен, IP:" + w_.link.RemotePeerAddress + "), IP:" +
-                   address);
+    WriteRemoteLog("Подключение отклонено (трекер уже подключен, IP:" + w_.link.RemotePeerAddress +
+                   "), IP:" + address);
     return;
   }
   if (peer_) peer_->Abort();
@@ -300,10 +304,11 @@ void RemoteConfig::ConnectionLost() {
     // reconnects resumes from there.
     s.FlashInProgress = false;
     w_.controls["Program_flash"].SetEnabled(true);
-    w_.ReportProblem(Text("RemoteFlashInterrupted",
-                          "Передача прошивки прервана: удаленное соединение потеряно. После подключения трекера "
-                          "нажмите «Программировать», чтобы продолжить//\\ Firmware transfer interrupted: the remote "
-                          "connection was lost. Once the tracker reconnects, press Programing to resume"));
+    w_.ReportProblem(
+        Text("RemoteFlashInterrupted",
+             "Передача прошивки прервана: удаленное соединение потеряно. После подключения трекера "
+             "нажмите «Программировать», чтобы продолжить//\\ Firmware transfer interrupted: the remote "
+             "connection was lost. Once the tracker reconnects, press Programing to resume"));
   }
 }
 
@@ -316,11 +321,12 @@ void RemoteConfig::SecondTick() {
   }
   if (++silent_seconds_ < kSilenceSeconds) return;
   const std::string address = peer_->PeerAddress();
-  WriteRemoteLog("Трекер не передает данные " + std::to_string(kSilenceSeconds) + " с, соединение закрыто, IP:" +
-                 address);
+  WriteRemoteLog("Трекер не передает данные " + std::to_string(kSilenceSeconds) +
+                 " с, соединение закрыто, IP:" + address);
   peer_->Abort();
-  w_.messages.MessageShow(Text("RemoteSilent", "Удаленный трекер не отвечает, соединение закрыто//\\ The remote "
-                                               "tracker does not answer, the connection was closed") +
+  w_.messages.MessageShow(Text("RemoteSilent",
+                               "Удаленный трекер не отвечает, соединение закрыто//\\ The remote "
+                               "tracker does not answer, the connection was closed") +
                           " (" + address + ")");
   ConnectionLost();
 }
@@ -343,8 +349,9 @@ void RemoteConfig::SENDTESTPACKClick() {
 void RemoteConfig::Button21Click() {
   const std::string number = link::Utf8ToCp1251(w_.controls["DISPNUMBER"].Text());
   if (number.size() > kSmsBuffer - 1) {
-    w_.messages.MessageShow(Text("SmsNumberTooLong", "Номер для тестового SMS длиннее 31 символа//\\ The number for "
-                                                     "the test SMS is longer than 31 characters") +
+    w_.messages.MessageShow(Text("SmsNumberTooLong",
+                                 "Номер для тестового SMS длиннее 31 символа//\\ The number for "
+                                 "the test SMS is longer than 31 characters") +
                             ": " + w_.controls["DISPNUMBER"].Text());
     return;
   }
@@ -366,7 +373,8 @@ std::string RemoteConfig::LogFileName() const {
 void RemoteConfig::WriteRemoteLog(const std::string& text) {
   const platform::DateTime now = w_.plat.clock->LocalNow();
   char stamp[32];
-  std::snprintf(stamp, sizeof stamp, "[%.2d:%.2d:%.2d.%.3d] - ", now.hour, now.minute, now.second, now.millisecond);
+  std::snprintf(stamp, sizeof stamp, "[%.2d:%.2d:%.2d.%.3d] - ", now.hour, now.minute, now.second,
+                now.millisecond);
   const std::string line = stamp + link::Utf8ToCp1251(text) + "\r\n";
   const std::string path = LogFileName();
   // The log never stands in the way: a failure here is dropped.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Archive.h"
 #include "platform/Clock.h"
 #include "platform/Devices.h"
 #include "platform/Dialogs.h"
@@ -28,6 +29,7 @@ struct Platform {
   ILocale* locale = nullptr;
   IFiles* files = nullptr;
   INetwork* network = nullptr;
+  IArchives* archives = nullptr;
 };
 
 }  // namespace rlv::platform

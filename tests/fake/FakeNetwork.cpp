@@ -19,7 +19,9 @@ void FakePeer::Send(const std::vector<uint8_t>& bytes) {
   });
 }
 
-void FakePeer::Send(const std::string& text) { Send(std::vector<uint8_t>(text.begin(), text.end())); }
+void FakePeer::Send(const std::string& text) {
+  Send(std::vector<uint8_t>(text.begin(), text.end()));
+}
 
 void FakePeer::Close() {
   auto self = shared_from_this();
@@ -47,7 +49,9 @@ void FakePeer::Reset() {
   });
 }
 
-void FakePeer::Vanish() { silent_ = true; }
+void FakePeer::Vanish() {
+  silent_ = true;
+}
 
 void FakePeer::Deliver(const std::vector<uint8_t>& bytes) {
   if (!open_ || silent_) return;
@@ -104,7 +108,8 @@ void FakeTcpSocket::ConnectToHost(const std::string& host, uint16_t port) {
       const platform::SocketError error =
           it == net_.targets_.end() ? platform::SocketError::ConnectionRefused : it->second.error;
       if (it != net_.targets_.end() && it->second.stall) return;
-      if (error_) error_(error, error == platform::SocketError::HostNotFound ? "Host not found" : "Connection refused");
+      if (error_)
+        error_(error, error == platform::SocketError::HostNotFound ? "Host not found" : "Connection refused");
       return;
     }
     auto peer = std::make_shared<FakePeer>(net_, host, port);
@@ -166,7 +171,9 @@ void FakeTcpSocket::Abort() {
 // ---------------------------------------------------------------------------
 // FakeTcpServer
 
-FakeTcpServer::~FakeTcpServer() { Close(); }
+FakeTcpServer::~FakeTcpServer() {
+  Close();
+}
 
 bool FakeTcpServer::Listen(const std::string& address, uint16_t port) {
   Close();
@@ -207,7 +214,9 @@ void FakeNetwork::Listen(const std::string& host, uint16_t port, Accept accept) 
   targets_[{host, port}] = std::move(target);
 }
 
-void FakeNetwork::StopListening(const std::string& host, uint16_t port) { targets_.erase({host, port}); }
+void FakeNetwork::StopListening(const std::string& host, uint16_t port) {
+  targets_.erase({host, port});
+}
 
 void FakeNetwork::FailConnect(const std::string& host, uint16_t port, platform::SocketError error) {
   Target target;

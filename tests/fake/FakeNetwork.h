@@ -23,7 +23,8 @@ class FakeTcpServer;
 // event reaches the configurator from the virtual clock, never from inside a call.
 class FakePeer : public std::enable_shared_from_this<FakePeer> {
  public:
-  FakePeer(FakeNetwork& net, std::string address, uint16_t port) : net_(net), address_(std::move(address)), port_(port) {}
+  FakePeer(FakeNetwork& net, std::string address, uint16_t port)
+      : net_(net), address_(std::move(address)), port_(port) {}
 
   // Sends bytes to the configurator's socket.
   void Send(const std::vector<uint8_t>& bytes);
@@ -87,7 +88,9 @@ class FakeTcpSocket : public platform::ITcpSocket {
 
   void SetConnectedHandler(std::function<void()> handler) override { connected_ = std::move(handler); }
   void SetReadyReadHandler(std::function<void()> handler) override { ready_read_ = std::move(handler); }
-  void SetBytesWrittenHandler(std::function<void(int64_t)> handler) override { written_ = std::move(handler); }
+  void SetBytesWrittenHandler(std::function<void(int64_t)> handler) override {
+    written_ = std::move(handler);
+  }
   void SetDisconnectedHandler(std::function<void()> handler) override { disconnected_ = std::move(handler); }
   void SetErrorHandler(std::function<void(platform::SocketError, const std::string&)> handler) override {
     error_ = std::move(handler);
@@ -145,8 +148,12 @@ class FakeNetwork : public platform::INetwork {
 
   explicit FakeNetwork(FakeClock& clock) : clock_(clock) {}
 
-  std::unique_ptr<platform::ITcpSocket> CreateSocket() override { return std::make_unique<FakeTcpSocket>(*this); }
-  std::unique_ptr<platform::ITcpServer> CreateServer() override { return std::make_unique<FakeTcpServer>(*this); }
+  std::unique_ptr<platform::ITcpSocket> CreateSocket() override {
+    return std::make_unique<FakeTcpSocket>(*this);
+  }
+  std::unique_ptr<platform::ITcpServer> CreateServer() override {
+    return std::make_unique<FakeTcpServer>(*this);
+  }
 
   // A scripted server at host:port for the configurator's client sockets:
   // each connection made to it is handed to `accept`.

@@ -262,6 +262,7 @@ FakeEnvironment::FakeEnvironment() {
   platform.loop = &clock;
   platform.serial = &serial;
   platform.network = &network;
+  platform.archives = &archives;
   platform.devices = &devices;
   platform.hotkeys = &hotkeys;
   platform.dialogs = &dialogs;

@@ -11,6 +11,7 @@
 #include "FakeNetwork.h"
 #include "TrackerSim.h"
 #include "platform/Platform.h"
+#include "platform/zip/LibArchiveZip.h"
 #include "ui/Automation.h"
 
 namespace rlv::fake {
@@ -213,6 +214,7 @@ struct FakeEnvironment {
   FakeClock clock;
   FakeSerialPort serial{clock};
   FakeNetwork network{clock};
+  platform::LibArchiveZip archives;
   FakeDevices devices;
   FakeHotKeys hotkeys;
   ui::ScriptedDialogs dialogs;

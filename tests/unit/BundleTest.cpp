@@ -41,7 +41,7 @@ TEST(DiagnosticBundle, HoldsTheTrackersStateTheTraceAndNoPassword) {
 
   const std::string path = t.env.dir.File("bundle.zip");
   std::string why;
-  ASSERT_TRUE(bundle::WriteArchive(path, bundle::Collect(t.w(), trace.Trace()), &why)) << why;
+  ASSERT_TRUE(bundle::WriteArchive(t.w(), path, bundle::Collect(t.w(), trace.Trace()), &why)) << why;
   const auto files = ReadArchive(path);
   for (const char* name : {"device-record.bin", "device-record.txt", "navigation-record.bin",
                            "navigation-record.txt", "configuration.fcg", "configuration.txt", "event-log.txt",
@@ -85,7 +85,7 @@ TEST(DiagnosticBundle, AnArchiveThatCannotBeWrittenLeavesNothing) {
   fake::World t;
   std::string why;
   const std::string path = t.env.dir.Path() + "/no-such-folder/bundle.zip";
-  EXPECT_FALSE(bundle::WriteArchive(path, {{"a.txt", {'a'}}}, &why));
+  EXPECT_FALSE(bundle::WriteArchive(t.w(), path, {{"a.txt", {'a'}}}, &why));
   EXPECT_FALSE(why.empty());
 }
 

@@ -414,13 +414,16 @@ struct Tunnel : FlashHelpers<fake::TunnelWorld> {
     if (!w().remote.Listening()) w().controls.UserClick("Button1");
     tracker = ConnectTracker();
     EXPECT_TRUE(RunUntil([&] { return w().link.Connected && w().monitoring.DeviceRecord[0] != 0; }, 10000));
-    EXPECT_TRUE(RunUntil([&] { return w().transfer.InProgress == config::Transfer::Exchange::kNone; }, 10000));
+    EXPECT_TRUE(
+        RunUntil([&] { return w().transfer.InProgress == config::Transfer::Exchange::kNone; }, 10000));
     shown.clear();
   }
   // Where the bytes the tracker has received end now.
   size_t Mark() const { return tracker->Received().size(); }
   // The frames with command `command` the tracker received after `from`.
-  std::vector<Bytes> Frames(int command, size_t from) const { return TunnelWorld::Frames(*tracker, command, from); }
+  std::vector<Bytes> Frames(int command, size_t from) const {
+    return TunnelWorld::Frames(*tracker, command, from);
+  }
   std::shared_ptr<fake::FakePeer> tracker;
 };
 

@@ -21,7 +21,9 @@ struct Remote : TunnelWorld {
     env.dir.Write("language.lng", "[Strings]\nStr3=Open port\nStr54=Close\n");
   }
   std::string Text(const std::string& name) { return w().controls[name].Text(); }
-  bool Shown(const std::string& text) const { return std::find(shown.begin(), shown.end(), text) != shown.end(); }
+  bool Shown(const std::string& text) const {
+    return std::find(shown.begin(), shown.end(), text) != shown.end();
+  }
   bool RunUntil(const std::function<bool()>& done, int ms) { return env.clock.RunUntil(done, ms); }
   std::string Log() { return link::Cp1251ToUtf8(env.dir.Read("Log/2026-12-09.log")); }
   // Connects the tracker and waits until it is identified.
@@ -37,7 +39,9 @@ struct Remote : TunnelWorld {
   static int Count(const std::vector<Bytes>& frames) { return static_cast<int>(frames.size()); }
 };
 
-Bytes Answer(uint8_t command, const Bytes& payload) { return sim::BuildResponseFrame(command, payload); }
+Bytes Answer(uint8_t command, const Bytes& payload) {
+  return sim::BuildResponseFrame(command, payload);
+}
 
 Bytes Cat(const std::vector<Bytes>& parts) {
   Bytes out;

@@ -3,9 +3,9 @@
 
 #include <fcntl.h>
 #include <netdb.h>
-#include <poll.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
@@ -47,14 +47,14 @@ void OnSignal(int) {
 
 // How the TCP link misbehaves, to test the configurator's side of the tunnel.
 struct NetFaults {
-  size_t split = 0;             // answers leave in pieces of at most this many bytes
-  bool merge = false;           // answers leave two by two in one segment
-  bool stray = false;           // noise bytes before every answer
-  unsigned bad_crc_every = 0;   // every Nth answer has a broken CRC
-  unsigned hold_acks_ms = 0;    // acknowledgements of remote firmware blocks wait this long
-  unsigned drop_ack = 0;        // the Nth acknowledgement of a remote firmware block is never sent
+  size_t split = 0;                // answers leave in pieces of at most this many bytes
+  bool merge = false;              // answers leave two by two in one segment
+  bool stray = false;              // noise bytes before every answer
+  unsigned bad_crc_every = 0;      // every Nth answer has a broken CRC
+  unsigned hold_acks_ms = 0;       // acknowledgements of remote firmware blocks wait this long
+  unsigned drop_ack = 0;           // the Nth acknowledgement of a remote firmware block is never sent
   unsigned drop_after_blocks = 0;  // the connection drops once after this many remote firmware blocks
-  bool reset = false;           // a drop is a reset, not an orderly close
+  bool reset = false;              // a drop is a reset, not an orderly close
 };
 
 struct Options {
@@ -65,7 +65,7 @@ struct Options {
   bool verbose = false;
   rlv::sim::BootloaderFaults faults;
   bool gnss_silent = false;
-  std::string dump_flash;  // where the flashed body is written at the end
+  std::string dump_flash;   // where the flashed body is written at the end
   std::string dump_remote;  // where the file received by remote firmware blocks is written at the end
   int fault_records = 0;
   rlv::sim::SimConfig sim = [] {
@@ -449,7 +449,8 @@ class Shaper {
       std::fprintf(stderr, "acknowledgement %u dropped\n", acks_);
       return;
     }
-    if (faults_.bad_crc_every != 0 && answers_ % faults_.bad_crc_every == 0 && !frame.empty()) frame.back() ^= 0x5A;
+    if (faults_.bad_crc_every != 0 && answers_ % faults_.bad_crc_every == 0 && !frame.empty())
+      frame.back() ^= 0x5A;
     if (faults_.stray) frame.insert(frame.begin(), {'S', 0x00, 'S', 'L', 0x7F});
     Clock::time_point due = now;
     if (ack && faults_.hold_acks_ms != 0) due += std::chrono::milliseconds(faults_.hold_acks_ms);
@@ -677,8 +678,10 @@ int RunTcp(rlv::sim::TrackerSim& sim, Channel& channel, const Options& options) 
   bool dropped_once = false;
   bool drop_now = false;
   sim.SetRequestHook([&](uint8_t command, size_t payload_size) {
-    if (options.verbose) std::fprintf(stderr, "rx cmd=%u len=%zu\n", static_cast<unsigned>(command), payload_size);
-    if (command != rlv::sim::cmd::kRemoteFirmwareBlock || options.net.drop_after_blocks == 0 || dropped_once) return;
+    if (options.verbose)
+      std::fprintf(stderr, "rx cmd=%u len=%zu\n", static_cast<unsigned>(command), payload_size);
+    if (command != rlv::sim::cmd::kRemoteFirmwareBlock || options.net.drop_after_blocks == 0 || dropped_once)
+      return;
     if (++blocks == options.net.drop_after_blocks) drop_now = true;
   });
   Clock::time_point last = Clock::now();
@@ -725,7 +728,8 @@ int RunTcp(rlv::sim::TrackerSim& sim, Channel& channel, const Options& options) 
 bool DumpFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   if (path.empty()) return true;
   std::FILE* out = std::fopen(path.c_str(), "wb");
-  if (out == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size() || std::fclose(out) != 0) {
+  if (out == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size() ||
+      std::fclose(out) != 0) {
     std::fprintf(stderr, "rlvexa-tracker-sim: cannot write %s\n", path.c_str());
     return false;
   }

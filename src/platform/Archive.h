@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace rlv::platform {
+
+// One file of an archive.
+struct ArchiveEntry {
+  std::string name;
+  std::vector<uint8_t> content;
+};
+
+// Writing archives.
+class IArchives {
+ public:
+  virtual ~IArchives() = default;
+  // A ZIP archive of `entries` at `path`, written to a temporary file and then
+  // renamed into place; on failure nothing is left at `path`, and `why` says why.
+  virtual bool WriteZip(const std::string& path, const std::vector<ArchiveEntry>& entries,
+                        std::string* why) = 0;
+};
+
+}  // namespace rlv::platform
