@@ -297,10 +297,18 @@ void PortDiscovery::StopLinkTicks() {
 
 void PortDiscovery::OnLinkTimer() {
   const int64_t now = w_.plat.clock->SteadyMs();
-  // A timer never fires early; a late one still runs the tick it was armed for.
-  const int64_t due = std::max<int64_t>(1, (now - link_grid_ms_) / kLinkTickMs);
-  for (int64_t i = 0; i < due; ++i) LinkTick();
-  link_grid_ms_ += due * kLinkTickMs;
+  if (w_.link.RxQuiet > 0 || w_.link.GnssUpdateMode) {
+    // While bytes arrive every firing is one tick, as on a timer that never
+    // sleeps: a late firing must not use up the quiet gate at once while the
+    // rest of an answer still waits in the event queue.
+    LinkTick();
+    link_grid_ms_ = now;
+  } else {
+    // A timer never fires early; a late one still runs the tick it was armed for.
+    const int64_t due = std::max<int64_t>(1, (now - link_grid_ms_) / kLinkTickMs);
+    for (int64_t i = 0; i < due; ++i) LinkTick();
+    link_grid_ms_ += due * kLinkTickMs;
+  }
   ScheduleLinkTick();
 }
 
