@@ -36,7 +36,6 @@ struct Remote : TunnelWorld {
     shown.clear();
     return p;
   }
-  static int Count(const std::vector<Bytes>& frames) { return static_cast<int>(frames.size()); }
 };
 
 Bytes Answer(uint8_t command, const Bytes& payload) {
