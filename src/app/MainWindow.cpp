@@ -35,7 +35,8 @@ MainWindow::MainWindow(platform::Platform& platform, Options opts)
       updates(*this),
       review(*this),
       history(*this),
-      diagnostics(*this) {
+      diagnostics(*this),
+      bluetooth(*this) {
   ui::DeclareMainControls(controls);
   monitor::Monitoring::DeclareControls(controls);
   protocol::FaultLog::DeclareControls(controls);
@@ -74,6 +75,8 @@ MainWindow::MainWindow(platform::Platform& platform, Options opts)
   history.BindHandlers();
   bundle::DiagnosticBundle::DeclareControls(controls);
   diagnostics.BindHandlers();
+  config::Bluetooth::DeclareControls(controls);
+  bluetooth.BindHandlers();
 }
 
 MainWindow::~MainWindow() {
@@ -182,6 +185,7 @@ void MainWindow::Find_deviceTimer() {
   // retry and countdowns.
   cloud.Tick();
   updates.Tick();
+  bluetooth.Tick();
 }
 
 }  // namespace rlv::app
