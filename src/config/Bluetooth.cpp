@@ -27,7 +27,7 @@ constexpr uint8_t kListPaired = 0x02;
 
 void Bluetooth::DeclareControls(ui::ControlModel& m) {
   ui::Control& panel = m.Add(kPanel, ui::Kind::Panel, "MainForm");
-  panel.SetGeometry({0, 0, 380, 360});
+  panel.SetGeometry({0, 0, 380, 320});
   panel.SetVisible(false);
   panel.SetColor(ui::Rgb(255, 255, 255));
   ui::Control& grid = m.Add(kGrid, ui::Kind::Grid, kPanel);
@@ -46,16 +46,16 @@ void Bluetooth::DeclareControls(ui::ControlModel& m) {
 
 void Bluetooth::BindHandlers() {
   ui::ControlModel& c = w_.controls;
-  const auto on = [&c](const char* name, void (Bluetooth::*handler)(), Bluetooth* self) {
-    c.On(name, ui::Event::Click, [self, handler](const ui::EventArgs&) { (self->*handler)(); });
+  const auto on = [this, &c](const char* name, void (Bluetooth::*handler)()) {
+    c.On(name, ui::Event::Click, [this, handler](const ui::EventArgs&) { (this->*handler)(); });
   };
-  on("Button12", &Bluetooth::Button12Click, this);
-  on("Button13", &Bluetooth::Button13Click, this);
-  on(kScanButton, &Bluetooth::Button14Click, this);
-  on("Button15", &Bluetooth::Button15Click, this);
-  on("Button16", &Bluetooth::Button16Click, this);
-  on("Button17", &Bluetooth::Button17Click, this);
-  on("Button18", &Bluetooth::Button18Click, this);
+  on("Button12", &Bluetooth::Button12Click);
+  on("Button13", &Bluetooth::Button13Click);
+  on(kScanButton, &Bluetooth::Button14Click);
+  on("Button15", &Bluetooth::Button15Click);
+  on("Button16", &Bluetooth::Button16Click);
+  on("Button17", &Bluetooth::Button17Click);
+  on("Button18", &Bluetooth::Button18Click);
 }
 
 std::string Bluetooth::ScanIdleCaption() {
