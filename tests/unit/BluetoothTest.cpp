@@ -2,6 +2,9 @@
 // removal by row, and the simulated tracker's Bluetooth module behind them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "TunnelWorld.h"
 #include "World.h"
 #include "link/Bytes.h"
 
@@ -250,6 +253,32 @@ TEST(BluetoothSimulator, PairsListsAndRemovesByRow) {
   ASSERT_TRUE(p.c().UserClick("Button17"));
   p.Run(300);
   EXPECT_EQ(p.Column(1), std::vector<std::string>(5, ""));
+}
+
+TEST(BluetoothSimulator, ScanAndPairingGoThroughTheRemoteTunnel) {
+  fake::TunnelWorld t;
+  t.StartListening();
+  auto peer = t.ConnectTracker();
+  ASSERT_TRUE(peer != nullptr);
+  ASSERT_TRUE(t.env.clock.RunUntil([&] { return t.w().link.Connected; }, 5000));
+  t.sim.Bluetooth().Devices = {"Remote Headset"};
+  ui::ControlModel& c = t.w().controls;
+  ASSERT_TRUE(c.UserClick("Button14"));
+  for (int step = 0; step < 320; ++step) {
+    t.sim.Advance(100);
+    t.env.clock.Advance(100);
+  }
+  EXPECT_EQ(c["BlueScan"].Cell(1, 1), "Remote Headset");
+  ASSERT_TRUE(c.UserSelectCell("BlueScan", 1, 1));
+  ASSERT_TRUE(c.UserClick("Button16"));
+  t.env.clock.Advance(1000);
+  EXPECT_EQ(t.sim.Bluetooth().Paired(), std::vector<std::string>{"Remote Headset"});
+  EXPECT_EQ(fake::TunnelWorld::Frames(*peer, 72).size(), 1u);
+  EXPECT_EQ(fake::TunnelWorld::Frames(*peer, 73).size(), 1u);
+  // Nothing of it went to a serial port.
+  const auto& writes = t.env.serial.Writes();
+  EXPECT_TRUE(std::none_of(writes.begin(), writes.end(),
+                           [](const auto& write) { return write.bytes.size() > 7 && write.bytes[7] == 72; }));
 }
 
 TEST(BluetoothSimulator, SpreadsTheHitsOverTheScanTime) {
