@@ -526,6 +526,11 @@ QWidget* ModelRenderer::CreateWidget(Node& n, QWidget* parent) {
       table->setSelectionMode(QAbstractItemView::SingleSelection);
       table->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                              QAbstractItemView::AnyKeyPressed);
+      // The Bluetooth list holds what the tracker reported; a row is chosen whole.
+      if (name == "BlueScan") {
+        table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        table->setSelectionBehavior(QAbstractItemView::SelectRows);
+      }
       return table;
     }
     case Kind::Memo: {

@@ -36,6 +36,7 @@ MainWindow::MainWindow(platform::Platform& platform, Options opts)
       review(*this),
       history(*this),
       diagnostics(*this),
+      bluetooth(*this),
       language(*this) {
   ui::DeclareMainControls(controls);
   monitor::Monitoring::DeclareControls(controls);
@@ -75,6 +76,8 @@ MainWindow::MainWindow(platform::Platform& platform, Options opts)
   history.BindHandlers();
   bundle::DiagnosticBundle::DeclareControls(controls);
   diagnostics.BindHandlers();
+  config::Bluetooth::DeclareControls(controls);
+  bluetooth.BindHandlers();
   controls.On("LangImage", ui::Event::Click, [this](const ui::EventArgs&) { language.LangImageClick(); });
 }
 
@@ -181,6 +184,7 @@ void MainWindow::Find_deviceTimer() {
   // retry and countdowns.
   cloud.Tick();
   updates.Tick();
+  bluetooth.Tick();
 }
 
 }  // namespace rlv::app

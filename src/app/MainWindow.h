@@ -6,6 +6,7 @@
 #include "Version.h"
 #include "app/Options.h"
 #include "bundle/Bundle.h"
+#include "config/Bluetooth.h"
 #include "config/Configuration.h"
 #include "config/History.h"
 #include "config/Review.h"
@@ -91,6 +92,7 @@ class MainWindow {
   config::WriteReview review;
   config::ConfigHistory history;
   bundle::DiagnosticBundle diagnostics;
+  config::Bluetooth bluetooth;
   ui::Language language;
 
   std::unique_ptr<platform::ITimer> Timer1;       // 10 ms link tick

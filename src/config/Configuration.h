@@ -60,11 +60,6 @@ class Configuration {
   void ItemCheckedToStruct();
   void StructToItemChecked();
 
-  void AddToBlueList(int index, const std::string& name) {
-    (void)index;
-    (void)name;
-  }
-
   bool KeyPresentLast = false;
   int CurrentPattern = 0;
 

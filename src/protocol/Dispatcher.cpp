@@ -270,6 +270,10 @@ void Dispatcher::OnStatusRecord(const Payload& p) {
 }
 
 void Dispatcher::OnModbusRead(const Payload& p) {
+  // An answer without every value byte its size byte announces is ignored:
+  // the field keeps what it showed rather than a value made up of zeros.
+  const size_t value_size = p[0] <= 2 ? 2 : 4;
+  if (p.size() < 1 + value_size) return;
   uint32_t value;
   if (p[0] <= 2) {
     value = static_cast<uint32_t>(p[1]) * 256u + p[2];
@@ -304,9 +308,11 @@ void Dispatcher::OnTachograph(const Payload& p) {
 }
 
 void Dispatcher::OnBluetooth(uint8_t command, const Payload& p) {
+  // Every answer starts with its sub-code or device number; an empty one says nothing.
+  if (p.size() == 0) return;
   if (command == kBluetoothScan) {
     if (p[0] != 0) {
-      w_.config.AddToBlueList(p[0], p.CString(1));
+      w_.bluetooth.AddToBlueList(p[0], config::Bluetooth::TextFromTracker(p.CString(1)));
     } else {
       Show("Bluetooth: cканирование завершено");
     }
@@ -323,10 +329,11 @@ void Dispatcher::OnBluetooth(uint8_t command, const Payload& p) {
   if (p[0] == 0) {
     Show(p[1] != 0 ? "Bluetooth: настройка произведена" : "Bluetooth: ошибка настройки");
   } else if (p[0] == 1) {
-    Show(p[1] != 0 ? "Bluetooth: подключение установлено - " + p.CString(2)
-                   : "Bluetooth: подключение провалено");
-  } else if (p[0] == 2 && p[1] == 0) {
-    w_.config.AddToBlueList(p[2], p.CString(3));
+    Show(p[1] != 0
+             ? "Bluetooth: подключение установлено - " + config::Bluetooth::TextFromTracker(p.CString(2))
+             : "Bluetooth: подключение провалено");
+  } else if (p[0] == 2 && p[1] == 0 && p.size() >= 3) {
+    w_.bluetooth.AddToBlueList(p[2], config::Bluetooth::TextFromTracker(p.CString(3)));
   }
 }
 

@@ -440,6 +440,7 @@ void Language::RerenderState() {
   w_.transfer.RenderConfigPath();
   w_.remote.RenderServerState();
   w_.monitoring.Rerender();
+  w_.bluetooth.RenderScanCaption();
 }
 
 void Language::LangImageClick() {

@@ -113,6 +113,9 @@ void TrackerSim::Advance(uint32_t ms) {
     pace_due_ms_ += config_.fault_block_pace_ms;
     if (output_) output_(frame);
   }
+  for (const BluetoothSim::Answer& answer : bluetooth_.Advance(elapsed_ms_)) {
+    Answer(answer.command, answer.payload);
+  }
   if (!config_.living) return;
   while (living_second_ < elapsed_ms_ / 1000) {
     ++living_second_;
@@ -313,6 +316,9 @@ const std::array<TrackerSim::CommandEntry, 256>& TrackerSim::Commands() {
     t[cmd::kTestSms] = {&TrackerSim::OnTestSms, kApplication, false};
     t[cmd::kFaultLog] = {&TrackerSim::OnFaultLog, kApplication, false};
     t[kTachographCommand] = {&TrackerSim::OnTachograph, kApplication, false};
+    for (uint8_t code : {kBluetoothScanCommand, kBluetoothPairCommand, kBluetoothListCommand}) {
+      t[code] = {&TrackerSim::OnBluetooth, kApplication, false};
+    }
     return t;
   }();
   return table;
@@ -584,6 +590,16 @@ void TrackerSim::OnFaultLog(uint8_t command, const uint8_t* p, size_t n) {
 
 void TrackerSim::OnTachograph(uint8_t command, const uint8_t* p, size_t n) {
   for (const std::vector<uint8_t>& answer : vehicle_.OnTachograph(p, n)) Answer(command, answer);
+}
+
+}  // namespace rlv::sim
+
+namespace rlv::sim {
+
+void TrackerSim::OnBluetooth(uint8_t command, const uint8_t* p, size_t n) {
+  for (const BluetoothSim::Answer& answer : bluetooth_.OnRequest(command, p, n, elapsed_ms_)) {
+    Answer(answer.command, answer.payload);
+  }
 }
 
 }  // namespace rlv::sim

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "BluetoothSim.h"
 #include "Bootloader.h"
 #include "GnssReceiver.h"
 #include "VehicleSim.h"
@@ -159,6 +160,8 @@ class TrackerSim {
   GnssReceiver& Receiver() { return receiver_; }
   // The tachograph, the transparent ports and the accelerometer.
   VehicleSim& Vehicle() { return vehicle_; }
+  // The Bluetooth module: scan, pairing, removal and the paired list.
+  BluetoothSim& Bluetooth() { return bluetooth_; }
   bool Transparent() const { return transparent_; }
   // The line speed the next bytes are fed at (the receiver hears only its own).
   void SetLineSpeed(int baud) { line_speed_ = baud; }
@@ -218,6 +221,7 @@ class TrackerSim {
   void OnFaultLog(uint8_t command, const uint8_t* p, size_t n);
   void OnTachograph(uint8_t command, const uint8_t* p, size_t n);
   void UpdateLivingState();
+  void OnBluetooth(uint8_t command, const uint8_t* p, size_t n);
 
   SimConfig config_;
   Output output_;
@@ -250,6 +254,7 @@ class TrackerSim {
   uint64_t pace_due_ms_ = 0;
   uint64_t elapsed_ms_ = 0;
   uint64_t living_second_ = 0;
+  BluetoothSim bluetooth_;
 };
 
 // One frame with the given direction: magic, length, direction, command,

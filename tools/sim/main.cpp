@@ -25,6 +25,7 @@
 
 #include "TrackerSim.h"
 #include "Version.h"
+#include "link/Codepage.h"
 
 namespace {
 
@@ -68,6 +69,8 @@ struct Options {
   std::string dump_flash;   // where the flashed body is written at the end
   std::string dump_remote;  // where the file received by remote firmware blocks is written at the end
   int fault_records = 0;
+  bool bt_devices_set = false;
+  std::vector<std::string> bt_devices;  // Windows-1251 names
   rlv::sim::SimConfig sim = [] {
     rlv::sim::SimConfig config;
     config.living = true;
@@ -97,7 +100,7 @@ void PrintUsage(std::FILE* to) {
                "                          [--event N]... [--fault-records N] [--static] [--verbose]\n"
                "                          [--split N] [--merge] [--stray] [--bad-crc-every N]\n"
                "                          [--hold-acks MS] [--drop-ack N] [--drop-after-blocks N]\n"
-               "                          [--reset] [--help] [--version]\n"
+               "                          [--reset] [--bt-devices NAMES] [--help] [--version]\n"
                "  --pty                 serve on a new pseudo-terminal; its path is the first line\n"
                "                        on stdout (default)\n"
                "  --connect HOST:PORT   connect to the configurator's remote port over TCP,\n"
@@ -123,6 +126,9 @@ void PrintUsage(std::FILE* to) {
                "  --static              keep the status records still (default: a living\n"
                "                        tracker that drives, counts and reports events)\n"
                "  --verbose             trace every request and answer on stderr\n"
+               "  --bt-devices NAMES    the Bluetooth devices a scan finds, comma-separated, in the\n"
+               "                        order found (each 1..248 bytes, at most 255; \"\" = none;\n"
+               "                        default: RL Headset,Fuel Sensor BT,Driver Phone)\n"
                "TCP link faults (with --connect):\n"
                "  --split N             send every answer in pieces of at most N bytes, 30 ms apart\n"
                "  --merge               send answers two by two in one segment\n"
@@ -158,6 +164,23 @@ bool ParseHostPort(const std::string& text, std::string* host, std::string* port
   *host = h;
   *port = text.substr(colon + 1);
   return true;
+}
+
+// Comma-separated device names as the tracker holds them (Windows-1251); an
+// empty text is an empty list.
+bool ParseDeviceNames(const std::string& text, std::vector<std::string>* names) {
+  names->clear();
+  if (text.empty()) return true;
+  size_t start = 0;
+  while (true) {
+    const size_t comma = text.find(',', start);
+    const std::string name = rlv::link::Utf8ToCp1251(
+        text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+    if (name.empty() || name.size() > 248 || names->size() >= 255) return false;
+    names->push_back(name);
+    if (comma == std::string::npos) return true;
+    start = comma + 1;
+  }
 }
 
 // Returns 0 to run, 1 to exit successfully (help), 2 on a usage error.
@@ -284,6 +307,15 @@ int ParseOptions(int argc, char** argv, Options* options) {
       options->net.drop_after_blocks = static_cast<unsigned>(number);
     } else if (arg == "--reset") {
       options->net.reset = true;
+    } else if (arg == "--bt-devices") {
+      if (value == nullptr || !ParseDeviceNames(value, &options->bt_devices)) {
+        std::fprintf(stderr,
+                     "rlvexa-tracker-sim: --bt-devices needs names of 1 to 248 bytes separated by commas,\n"
+                     "at most 255 of them\n");
+        return 2;
+      }
+      options->bt_devices_set = true;
+      ++i;
     } else if (arg == "--help" || arg == "-h") {
       PrintUsage(stdout);
       return 1;
@@ -756,6 +788,7 @@ int main(int argc, char** argv) {
   rlv::sim::TrackerSim sim(options.sim);
   sim.BootloaderPart().faults = options.faults;
   sim.Receiver().silent = options.gnss_silent;
+  if (options.bt_devices_set) sim.Bluetooth().Devices = options.bt_devices;
   for (int i = 0; i < options.fault_records; ++i) {
     rlv::sim::FaultRecord record;
     record.time = 1767225600u + static_cast<uint32_t>(i) * 3600u;
