@@ -10,7 +10,6 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <QWidget>
 #include <algorithm>
 #include <cstdio>
@@ -19,10 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "DemoWindow.h"
 #include "ModelRenderer.h"
-#include "QtPlatform.h"
-#include "WindowFrontend.h"
-#include "ui/Automation.h"
 
 namespace {
 
@@ -44,23 +41,12 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 15;
-  QTemporaryDir data;
-  rlv::app::Options options;
-  options.demo = true;
-  options.data_dir = data.path().toStdString();
-  options.program_dir = RLVEXA_SOURCE_DIR "/data";
-
-  rlv::qtp::QtPlatform platform(true, "");
-  rlv::ui::ScriptedDialogs dialogs;
-  rlv::qtw::WindowFrontend front(platform, options, &dialogs, &dialogs);
-  front.Open();
+  rlv::qtw::DemoWindow demo;
+  rlv::qtw::WindowFrontend& front = *demo.front;
+  rlv::qtp::QtPlatform& platform = demo.platform;
   rlv::app::MainWindow& window = front.Window();
   rlv::ui::ControlModel& model = window.controls;
-  if (!platform.loop.RunUntil([&] { return model["ComPortDeviceCaption"].Text() == "DEMO: RL20Vexa"; },
-                              15000)) {
-    std::fprintf(stderr, "the demo tracker did not come up\n");
-    return 1;
-  }
+  if (!demo.WaitForTracker(15000)) return 1;
   // The start-up's automatic read of the configuration settles first, so that
   // the pages hold what they hold in use.
   platform.loop.RunFor(2500);

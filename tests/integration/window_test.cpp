@@ -56,6 +56,7 @@ class WindowTest : public QObject {
   void monitoringPageShowsTheStatusAndItsChart();
   void wrappedCaptionsFollowTheirText();
   void formRowsMeasureLabelsAnewForWidthAndFont();
+  void startUpEndsAfterTheFirstPaint();
 
  private:
   rlv::app::MainWindow& Window() { return front_->Window(); }
@@ -530,6 +531,15 @@ void WindowTest::formRowsMeasureLabelsAnewForWidthAndFont() {
   QTRY_VERIFY(label->height() < label_large);
   QTRY_VERIFY(wide->height() < row_large);
   QVERIFY(label->heightForWidth(label->width()) <= label->height());
+}
+
+void WindowTest::startUpEndsAfterTheFirstPaint() {
+  // The steps after the first frame have run by the time it is on the screen:
+  // the grids have their headings, the vehicle page its catalogue, and the
+  // demo tracker was found.
+  QTRY_COMPARE(QString::fromStdString(Model()["MCCMNCGRID"].Cell(0, 0)), QString("MCC"));
+  QTRY_VERIFY(Model()["SPNLIST"].Items().size() > 10);
+  QTRY_COMPARE_WITH_TIMEOUT(Model()["ComPortDeviceCaption"].Text(), std::string("DEMO: RL20Vexa"), 15000);
 }
 
 QTEST_MAIN(WindowTest)
