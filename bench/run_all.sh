@@ -27,6 +27,8 @@ for program in "$APP" "$SIM" "$PAGES" "$CODEC"; do
 done
 OUT=$(mktemp -d)
 trap 'rm -rf "$OUT"' EXIT
+# Other programs' load shows in the times (not in the processor times).
+load_before=$(cut -d' ' -f1 /proc/loadavg)
 
 echo "idle: 4 runs of ${SECONDS_WINDOW} s side by side..." >&2
 bash "$HERE/idle_cpu.sh" "$APP" "$SECONDS_WINDOW" 1 >"$OUT/idle-hs" 2>&1 &
@@ -68,7 +70,8 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 gbs() { awk -F, -v n="\"$1\"" '$1 == n {printf "%.2f", $6 / 1e9}' "$OUT/codec"; }
 
 date_line=$(date -u '+%Y-%m-%d %H:%M UTC')
-echo "RLvexa configurator, $date_line, $(nproc) cores, ${SECONDS_WINDOW} s idle windows"
+echo "RLvexa configurator, $date_line, $(nproc) cores, ${SECONDS_WINDOW} s idle windows," \
+  "load average $load_before before, $(cut -d' ' -f1 /proc/loadavg) after"
 printf '%-34s %-16s %-16s %s\n' "idle" "headless" "window" "goal"
 for mode in searching connected; do
   k=${mode:0:1}
