@@ -2,7 +2,8 @@
 # Processor time of the configurator left alone: by default while it searches
 # for a tracker that is not plugged in, headless, standard input kept open;
 # utime + stime from /proc/PID/stat over a window of SECONDS, median of RUNS
-# runs, in percent of one core. Goal while searching: at most 1 %.
+# runs, in percent of one core, and the resident memory (VmRSS, VmHWM of
+# /proc/PID/status) at the end of the window. Goal while searching: at most 1 %.
 # Usage: bench/idle_cpu.sh [CONFIGURATOR] [SECONDS] [RUNS] [-- EXTRA ARGUMENTS]
 #   EXTRA ARGUMENTS go to the configurator, e.g. "-- --demo" (connected to the
 #   demo tracker and polling it). WINDOW=1 runs the window on Qt's offscreen
@@ -32,6 +33,7 @@ cpu_ticks() {
 }
 
 results=()
+rss_results=()
 for run in $(seq 1 "$RUNS"); do
   dir=$(mktemp -d)
   warmup=3  # start-up is not idle time
@@ -52,6 +54,9 @@ for run in $(seq 1 "$RUNS"); do
   start=$(cpu_ticks "$pid")
   sleep "$SECONDS_WINDOW"
   end=$(cpu_ticks "$pid")
+  # Resident memory at the end of the window, and its peak.
+  rss=$(awk '/^VmRSS:/ {print $2}' "/proc/$pid/status")
+  hwm=$(awk '/^VmHWM:/ {print $2}' "/proc/$pid/status")
   kill "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
   if [ -n "$sim_pid" ]; then
@@ -61,7 +66,11 @@ for run in $(seq 1 "$RUNS"); do
   rm -rf "$dir"
   percent=$(awk -v t=$((end - start)) -v hz="$ticks_per_second" -v s="$SECONDS_WINDOW" \
     'BEGIN {printf "%.2f", 100 * t / hz / s}')
-  echo "run $run: $((end - start)) ticks in ${SECONDS_WINDOW} s = ${percent} % of a core" >&2
+  echo "run $run: $((end - start)) ticks in ${SECONDS_WINDOW} s = ${percent} % of a core;" \
+    "VmRSS $rss kB, VmHWM $hwm kB" >&2
   results+=("$percent")
+  rss_results+=("$rss $hwm")
 done
 printf '%s\n' "${results[@]}" | sort -n | awk '{v[NR] = $1} END {print "median: " v[int((NR + 1) / 2)] " % of a core"}'
+printf '%s\n' "${rss_results[@]}" | sort -n | awk '{v[NR] = $1; h[NR] = $2}
+  END {m = int((NR + 1) / 2); print "rss: VmRSS " v[m] " kB, VmHWM " h[m] " kB (run of the median VmRSS)"}'

@@ -261,6 +261,7 @@ int RunCommandLine(int argc, char** argv) {
     app::MainWindow window(services, options);
     window.FormCreate();
     window.FormShow();
+    window.AfterFirstPaint();
     status = RunOnTracker(*inv, window, dialogs, trace);
     window.FormClose();
     window.FormDestroy();

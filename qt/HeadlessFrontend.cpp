@@ -64,6 +64,7 @@ HeadlessFrontend::~HeadlessFrontend() {
 int HeadlessFrontend::Run() {
   window_->FormCreate();
   window_->FormShow();
+  window_->AfterFirstPaint();
   StartInput();
   QCoreApplication::exec();
   StopInput();

@@ -2,7 +2,6 @@
 
 #include <QEnterEvent>
 #include <QFontMetrics>
-#include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -31,6 +30,35 @@ void RefreshAncestors(QWidget* widget) {
     QWidget* parent = w->parentWidget();
     if (parent != nullptr && parent->layout() != nullptr) parent->layout()->invalidate();
   }
+}
+
+// ---------------------------------------------------------------------------
+// ItemHeightMemo
+
+namespace {
+
+int ItemHeight(QLayoutItem* item, int width) {
+  if (item->hasHeightForWidth()) return std::max(item->heightForWidth(width), item->minimumSize().height());
+  return item->sizeHint().height();
+}
+
+}  // namespace
+
+int ItemHeightMemo::Height(QLayoutItem* item, int width) {
+  const auto* label = qobject_cast<const QLabel*>(item->widget());
+  if (label == nullptr || !label->wordWrap()) return ItemHeight(item, width);
+  if (label->font() != font_ || label->text() != text_) {
+    font_ = label->font();
+    text_ = label->text();
+    measures_.fill({});
+  }
+  for (const Measure& m : measures_) {
+    if (m.width == width) return m.height;
+  }
+  Measure& slot = measures_[next_];
+  next_ = (next_ + 1) % kWidths;
+  slot = {width, ItemHeight(item, width)};
+  return slot.height;
 }
 
 // ---------------------------------------------------------------------------
@@ -262,23 +290,60 @@ void ChartWidget::paintEvent(QPaintEvent*) {
 // CheckRow
 
 CheckRow::CheckRow(QWidget* parent) : QWidget(parent) {
-  auto* layout = new QHBoxLayout(this);
-  layout->setContentsMargins(0, 0, 0, 0);
-  layout->setSpacing(4);
   box_ = new QCheckBox(this);
   caption_ = new QLabel(this);
   caption_->setWordWrap(true);
   caption_->setTextFormat(Qt::PlainText);
-  caption_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
-  layout->addWidget(box_, 0, Qt::AlignTop);
-  layout->addWidget(caption_, 1);
-  setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+  caption_item_ = std::make_unique<QWidgetItem>(caption_);
+  QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+  policy.setHeightForWidth(true);
+  setSizePolicy(policy);
 }
+
+CheckRow::~CheckRow() = default;
 
 void CheckRow::SetText(const QString& text) {
   if (caption_->text() == text) return;
   caption_->setText(text);
   caption_->setVisible(!text.isEmpty());
+  PlaceChildren();
+  updateGeometry();
+}
+
+int CheckRow::CaptionHeight(int width) const {
+  if (caption_->isHidden()) return 0;
+  const int caption_width = std::max(1, width - box_->sizeHint().width() - kGap);
+  return caption_height_.Height(caption_item_.get(), caption_width);
+}
+
+QSize CheckRow::sizeHint() const {
+  const QSize box = box_->sizeHint();
+  if (caption_->isHidden()) return box;
+  const QSize caption = caption_->sizeHint();
+  return QSize(box.width() + kGap + caption.width(), std::max(box.height(), caption.height()));
+}
+
+QSize CheckRow::minimumSizeHint() const {
+  const QSize box = box_->sizeHint();
+  if (caption_->isHidden()) return box;
+  const QSize caption = caption_->minimumSizeHint();
+  return QSize(box.width() + kGap + caption.width(), std::max(box.height(), caption.height()));
+}
+
+int CheckRow::heightForWidth(int width) const {
+  return std::max(box_->sizeHint().height(), CaptionHeight(width));
+}
+
+void CheckRow::resizeEvent(QResizeEvent* event) {
+  PlaceChildren();
+  QWidget::resizeEvent(event);
+}
+
+void CheckRow::PlaceChildren() {
+  const QSize box = box_->sizeHint();
+  box_->setGeometry(QRect(QPoint(0, 0), box));
+  const int left = box.width() + kGap;
+  caption_->setGeometry(QRect(left, 0, std::max(1, width() - left), height()));
 }
 
 // ---------------------------------------------------------------------------
@@ -342,15 +407,6 @@ int PageStack::heightForWidth(int width) const {
 // ---------------------------------------------------------------------------
 // ColumnFlowLayout
 
-namespace {
-
-int ItemHeight(QLayoutItem* item, int width) {
-  if (item->hasHeightForWidth()) return std::max(item->heightForWidth(width), item->minimumSize().height());
-  return item->sizeHint().height();
-}
-
-}  // namespace
-
 ColumnFlowLayout::ColumnFlowLayout(QWidget* parent, int min_column_width, int max_columns)
     : QLayout(parent), min_column_width_(min_column_width), max_columns_(std::max(1, max_columns)) {}
 
@@ -386,7 +442,16 @@ QLayoutItem* ColumnFlowLayout::takeAt(int index) {
   return item;
 }
 
+void ColumnFlowLayout::invalidate() {
+  memo_.Clear();
+  QLayout::invalidate();
+}
+
 QSize ColumnFlowLayout::minimumSize() const {
+  return memo_.Minimum([this] { return MeasureMinimum(); });
+}
+
+QSize ColumnFlowLayout::MeasureMinimum() const {
   int width = 0;
   for (const Entry& e : items_) {
     if (!e.item->isEmpty()) width = std::max(width, e.item->minimumSize().width());
@@ -402,7 +467,7 @@ QSize ColumnFlowLayout::sizeHint() const {
 }
 
 int ColumnFlowLayout::heightForWidth(int width) const {
-  return Arrange(QRect(0, 0, width, 0), false);
+  return memo_.HeightForWidth(width, [&] { return Arrange(QRect(0, 0, width, 0), false); });
 }
 
 void ColumnFlowLayout::setGeometry(const QRect& rect) {
@@ -460,7 +525,7 @@ void FormRowsLayout::AddPair(QWidget* label, QWidget* field, bool natural) {
   auto* field_item = new QWidgetItem(field);
   items_.push_back(label_item);
   items_.push_back(field_item);
-  rows_.push_back({label_item, field_item, natural});
+  rows_.push_back({label_item, field_item, natural, {}});
   invalidate();
 }
 
@@ -468,20 +533,20 @@ void FormRowsLayout::AddRow(QWidget* widget, bool natural) {
   addChildWidget(widget);
   auto* item = new QWidgetItem(widget);
   items_.push_back(item);
-  rows_.push_back({nullptr, item, natural});
+  rows_.push_back({nullptr, item, natural, {}});
   invalidate();
 }
 
 void FormRowsLayout::AddRowLayout(QLayout* layout) {
   addChildLayout(layout);
   items_.push_back(layout);
-  rows_.push_back({nullptr, layout, false});
+  rows_.push_back({nullptr, layout, false, {}});
   invalidate();
 }
 
 void FormRowsLayout::addItem(QLayoutItem* item) {
   items_.push_back(item);
-  rows_.push_back({nullptr, item, false});
+  rows_.push_back({nullptr, item, false, {}});
   invalidate();
 }
 
@@ -506,6 +571,7 @@ QLayoutItem* FormRowsLayout::takeAt(int index) {
     }
     if (row->label == item) {
       row->label = nullptr;
+      row->label_height = {};
       break;
     }
   }
@@ -513,7 +579,16 @@ QLayoutItem* FormRowsLayout::takeAt(int index) {
   return item;
 }
 
+void FormRowsLayout::invalidate() {
+  memo_.Clear();
+  QLayout::invalidate();
+}
+
 QSize FormRowsLayout::sizeHint() const {
+  return memo_.Hint([this] { return MeasureHint(); });
+}
+
+QSize FormRowsLayout::MeasureHint() const {
   int width = 0;
   const int sp = std::max(0, spacing());
   for (const Row& row : rows_) {
@@ -532,6 +607,10 @@ QSize FormRowsLayout::sizeHint() const {
 }
 
 QSize FormRowsLayout::minimumSize() const {
+  return memo_.Minimum([this] { return MeasureMinimum(); });
+}
+
+QSize FormRowsLayout::MeasureMinimum() const {
   int width = 0;
   const int sp = std::max(0, spacing());
   for (const Row& row : rows_) {
@@ -547,7 +626,7 @@ QSize FormRowsLayout::minimumSize() const {
 }
 
 int FormRowsLayout::heightForWidth(int width) const {
-  return Arrange(QRect(0, 0, width, 0), false);
+  return memo_.HeightForWidth(width, [&] { return Arrange(QRect(0, 0, width, 0), false); });
 }
 
 void FormRowsLayout::setGeometry(const QRect& rect) {
@@ -564,7 +643,7 @@ int FormRowsLayout::Arrange(const QRect& rect, bool apply) const {
   const int field_width = std::max(1, width - sp - label_width);
   int y = area.top();
   bool first = true;
-  for (const Row& row : rows_) {
+  for (Row& row : rows_) {
     const bool label_shown = row.label != nullptr && !row.label->isEmpty();
     const bool item_shown = !row.item->isEmpty();
     if (!label_shown && !item_shown) continue;
@@ -576,7 +655,7 @@ int FormRowsLayout::Arrange(const QRect& rect, bool apply) const {
           row.natural ? std::min(field_width, std::max(field_hint.width(), row.item->minimumSize().width()))
                       : field_width;
       const int fh = item_shown ? field_hint.height() : 0;
-      const int lh = label_shown ? ItemHeight(row.label, label_width) : 0;
+      const int lh = label_shown ? row.label_height.Height(row.label, label_width) : 0;
       const int h = std::max(fh, lh);
       if (apply) {
         if (label_shown) row.label->setGeometry(QRect(area.left(), y, label_width, h));
@@ -590,7 +669,7 @@ int FormRowsLayout::Arrange(const QRect& rect, bool apply) const {
     const QSize hint = row.item->sizeHint();
     const int w =
         row.natural ? std::min(width, std::max(hint.width(), row.item->minimumSize().width())) : width;
-    const int h = ItemHeight(row.item, w);
+    const int h = row.label_height.Height(row.item, w);
     if (apply) row.item->setGeometry(QRect(area.left(), y, w, h));
     y += h;
   }

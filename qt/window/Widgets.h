@@ -4,10 +4,15 @@
 
 #include <QByteArray>
 #include <QCheckBox>
+#include <QFont>
 #include <QLabel>
 #include <QLayout>
 #include <QPixmap>
 #include <QWidget>
+#include <array>
+#include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
 namespace rlv::qtw {
@@ -16,6 +21,63 @@ namespace rlv::qtw {
 // layout remembers of `root` and everything in it, or of `widget`'s ancestors.
 void RefreshLayouts(QWidget* root);
 void RefreshAncestors(QWidget* widget);
+
+// The height a layout item needs at a width. A word-wrapped label is measured
+// once for its text, font and width and answered from memory while its text
+// and font stay as they are: wrapping the text again on every layout pass is
+// what made a page of labelled fields slow to show. The layouts above ask at a
+// few widths in turn (their own size hint, then the width they are given), so
+// the last few widths are kept. Any other item is asked each time.
+class ItemHeightMemo {
+ public:
+  int Height(QLayoutItem* item, int width);
+
+ private:
+  static constexpr size_t kWidths = 4;
+  struct Measure {
+    int width = -1;
+    int height = 0;
+  };
+  QString text_;
+  QFont font_;
+  std::array<Measure, kWidths> measures_{};
+  size_t next_ = 0;  // the slot the next new width takes
+};
+
+// What a layout has measured of itself (minimum size, size hint, height for a
+// few widths), kept until the layout is invalidated, as Qt's own layouts keep
+// theirs: the layouts above ask for each several times in one pass, and each
+// answer measures every item inside.
+class LayoutMemo {
+ public:
+  void Clear() { *this = LayoutMemo(); }
+  template <typename Measure>
+  QSize Minimum(Measure measure) {
+    if (!minimum_) minimum_ = measure();
+    return *minimum_;
+  }
+  template <typename Measure>
+  QSize Hint(Measure measure) {
+    if (!hint_) hint_ = measure();
+    return *hint_;
+  }
+  template <typename Measure>
+  int HeightForWidth(int width, Measure measure) {
+    for (const auto& [w, h] : heights_) {
+      if (w == width) return h;
+    }
+    const int height = measure();
+    heights_[next_] = {width, height};
+    next_ = (next_ + 1) % heights_.size();
+    return height;
+  }
+
+ private:
+  std::optional<QSize> minimum_;
+  std::optional<QSize> hint_;
+  std::array<std::pair<int, int>, 4> heights_{{{-1, 0}, {-1, 0}, {-1, 0}, {-1, 0}}};
+  size_t next_ = 0;
+};
 
 // A picture (an image control, a picture button): an SVG drawn to the widget's
 // size, greyed while disabled, or a caption when it has no picture.
@@ -107,17 +169,33 @@ class ChartWidget : public QWidget {
   QString caption_;
 };
 
-// A check box whose caption wraps: the box and a label beside it.
+// A check box whose caption wraps: the box at the top left and a label beside
+// it, placed by the row itself so that the caption's height is measured once
+// for its text and width.
 class CheckRow : public QWidget {
  public:
   explicit CheckRow(QWidget* parent);
+  ~CheckRow() override;
   QCheckBox* Box() const { return box_; }
   QLabel* Caption() const { return caption_; }
   void SetText(const QString& text);
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override;
+  bool hasHeightForWidth() const override { return true; }
+  int heightForWidth(int width) const override;
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
+  static constexpr int kGap = 4;
+  int CaptionHeight(int width) const;
+  void PlaceChildren();
+
   QCheckBox* box_;
   QLabel* caption_;
+  std::unique_ptr<QWidgetItem> caption_item_;
+  mutable ItemHeightMemo caption_height_;
 };
 
 // Pages shown one at a time: only the current page is shown and counts for the
@@ -161,10 +239,13 @@ class ColumnFlowLayout : public QLayout {
   bool hasHeightForWidth() const override { return true; }
   int heightForWidth(int width) const override;
   void setGeometry(const QRect& rect) override;
+  void invalidate() override;
   Qt::Orientations expandingDirections() const override { return {}; }
 
  private:
   int Arrange(const QRect& rect, bool apply) const;
+  QSize MeasureMinimum() const;
+  mutable LayoutMemo memo_;
   struct Entry {
     QLayoutItem* item;
     bool wide;
@@ -195,17 +276,22 @@ class FormRowsLayout : public QLayout {
   bool hasHeightForWidth() const override { return true; }
   int heightForWidth(int width) const override;
   void setGeometry(const QRect& rect) override;
+  void invalidate() override;
   Qt::Orientations expandingDirections() const override { return Qt::Horizontal; }
 
  private:
+  QSize MeasureHint() const;
+  QSize MeasureMinimum() const;
+  mutable LayoutMemo memo_;
   struct Row {
     QLayoutItem* label;  // null for a row of one item
     QLayoutItem* item;
     bool natural;
+    ItemHeightMemo label_height;  // of `label`, or of `item` in a row of one
   };
   int Arrange(const QRect& rect, bool apply) const;
   std::vector<QLayoutItem*> items_;
-  std::vector<Row> rows_;
+  mutable std::vector<Row> rows_;
 };
 
 // Items left to right, wrapping onto the next line; centred lines optional.

@@ -1,17 +1,51 @@
 #include "WindowFrontend.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QFont>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QShortcut>
+#include <QTimer>
 #include <QWidget>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
 
 #include "ModelRenderer.h"
 #include "QtDialogs.h"
 #include "QtPlatform.h"
 
 namespace rlv::qtw {
+
+namespace {
+
+// Calls `painted` once, from the event loop, after the first paint of the
+// widget it watches.
+class PaintWatch : public QObject {
+ public:
+  explicit PaintWatch(std::function<void()> painted) : painted_(std::move(painted)) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint && !seen_) {
+      seen_ = true;
+      watched->removeEventFilter(this);
+      QTimer::singleShot(0, this, painted_);
+    }
+    return false;
+  }
+
+ private:
+  std::function<void()> painted_;
+  bool seen_ = false;
+};
+
+// Should the window never be painted (shown on no screen), the rest of the
+// start-up runs after this long all the same.
+constexpr int kFirstPaintFallbackMs = 1000;
+
+}  // namespace
 
 WindowFrontend::WindowFrontend(qtp::QtPlatform& qt_platform, app::Options options,
                                platform::IDialogs* dialogs, platform::IClipboard* clipboard)
@@ -58,9 +92,30 @@ void WindowFrontend::Open() {
       const QRect area = screen->availableGeometry();
       frame->move(area.center() - QPoint(frame->width() / 2, frame->height() / 2));
     }
+    paint_watch_ = std::make_unique<PaintWatch>([this] { FirstPainted(); });
+    frame->installEventFilter(paint_watch_.get());
+    QTimer::singleShot(kFirstPaintFallbackMs, paint_watch_.get(), [this] { FirstPainted(); });
     frame->show();
   }
   window_->FormShow();
+  renderer_->Flush();
+  if (frame == nullptr) FirstPainted();
+}
+
+void WindowFrontend::FirstPainted() {
+  if (painted_) return;
+  painted_ = true;
+  if (!qEnvironmentVariableIsEmpty("RLVEXA_EXIT_AFTER_FIRST_PAINT")) {
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    timespec cpu{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu);
+    std::printf("first paint: %.6f processor %.6f\n", std::chrono::duration<double>(now).count(),
+                static_cast<double>(cpu.tv_sec) + static_cast<double>(cpu.tv_nsec) / 1e9);
+    std::fflush(stdout);
+    QCoreApplication::quit();
+    return;
+  }
+  window_->AfterFirstPaint();
   renderer_->Flush();
 }
 

@@ -13,6 +13,7 @@
 #include "bundle/Bundle.h"
 #include "platform/Platform.h"
 
+class QObject;
 class QShortcut;
 class QWidget;
 
@@ -34,7 +35,12 @@ class WindowFrontend {
   WindowFrontend(const WindowFrontend&) = delete;
   WindowFrontend& operator=(const WindowFrontend&) = delete;
 
-  // Creates the window, shows it centred on the screen and runs its start-up.
+  // Creates the window, shows it centred on the screen and runs its start-up;
+  // the start-up steps the first frame does not show run once it is painted.
+  // With RLVEXA_EXIT_AFTER_FIRST_PAINT set in the environment, the time of the
+  // first paint is written to standard output ("first paint: SECONDS since the
+  // epoch processor SECONDS used by the process") and the application quits
+  // (the start-up benchmark).
   void Open();
   // Open, then the event loop until the window closes, then the close steps.
   // Returns the exit code.
@@ -46,6 +52,7 @@ class WindowFrontend {
 
  private:
   void UpdateShortcuts();
+  void FirstPainted();
 
   qtp::QtPlatform& qt_;
   std::unique_ptr<QtDialogs> qt_dialogs_;
@@ -56,7 +63,9 @@ class WindowFrontend {
   std::unique_ptr<app::MainWindow> window_;
   std::unique_ptr<ModelRenderer> renderer_;
   std::vector<QShortcut*> shortcuts_;  // children of the frame
+  std::unique_ptr<QObject> paint_watch_;
   bool opened_ = false;
+  bool painted_ = false;
 };
 
 }  // namespace rlv::qtw

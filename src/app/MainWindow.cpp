@@ -117,9 +117,17 @@ void MainWindow::FormShow() {
   language.SetLanguage(messages.LanguageName, true);
   transfer.OpenLastConfiguration();
   discovery.ButtonEnabled(false);
+}
+
+void MainWindow::AfterFirstPaint() {
+  if (closed_ || after_first_paint_) return;
+  after_first_paint_ = true;
+  // Looking for the tracker's port enumerates the system's serial ports; what
+  // it finds is shown only once the tracker answers.
   discovery.CheckDevicePresence();
   discovery.SetSearching(true);
   updates.GetConfiguratorVersionFromServer();
+  // The catalogue fills the vehicle page's list, which is not shown at start.
   vehicle.LoadJ1939Struct();
   shell.PlaceNewsPanel();
 }

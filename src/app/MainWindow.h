@@ -47,6 +47,9 @@ class MainWindow {
   // Window life: created, first shown, closed by the user, destroyed.
   void FormCreate();
   void FormShow();
+  // The start-up steps that change nothing the first frame shows: a window runs
+  // them once it has been painted, a front end without one right after FormShow.
+  void AfterFirstPaint();
   void FormClose();
   void FormDestroy();
   bool Closed() const { return closed_; }
@@ -101,6 +104,7 @@ class MainWindow {
  private:
   bool created_ = false;
   bool closed_ = false;
+  bool after_first_paint_ = false;
   bool destroyed_ = false;
 };
 

@@ -32,6 +32,7 @@ struct World {
   void Start() {
     window->FormCreate();
     window->FormShow();
+    window->AfterFirstPaint();
   }
 
   // Command codes written to the port, in order, from write number `from` on.

@@ -8,16 +8,13 @@
 #include <QApplication>
 #include <QDir>
 #include <QPixmap>
-#include <QTemporaryDir>
 #include <QWidget>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "DemoWindow.h"
 #include "ModelRenderer.h"
-#include "QtPlatform.h"
-#include "WindowFrontend.h"
-#include "ui/Automation.h"
 
 namespace {
 
@@ -104,16 +101,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cannot create %s\n", qPrintable(out));
     return 1;
   }
-  QTemporaryDir data;
-  rlv::app::Options options;
-  options.demo = true;
-  options.data_dir = data.path().toStdString();
-  options.program_dir = RLVEXA_SOURCE_DIR "/data";
-
-  rlv::qtp::QtPlatform platform(true, "");
-  rlv::ui::ScriptedDialogs dialogs;
-  rlv::qtw::WindowFrontend front(platform, options, &dialogs, &dialogs);
-  front.Open();
+  rlv::qtw::DemoWindow demo;
+  rlv::qtw::WindowFrontend& front = *demo.front;
+  rlv::qtp::QtPlatform& platform = demo.platform;
   rlv::app::MainWindow& window = front.Window();
   rlv::ui::ControlModel& model = window.controls;
 
@@ -133,12 +123,7 @@ int main(int argc, char** argv) {
   };
   bars("bars-searching-2x.png");
 
-  const std::string linked = "DEMO: RL20Vexa";
-  if (!platform.loop.RunUntil([&] { return model["ComPortDeviceCaption"].Text() == linked; }, 15000)) {
-    std::fprintf(stderr, "the demo tracker did not come up: %s\n",
-                 model["ComPortDeviceCaption"].Text().c_str());
-    return 1;
-  }
+  if (!demo.WaitForTracker(15000)) return 1;
   // The start-up's own work (the automatic read of the configuration) settles first.
   platform.loop.RunFor(2500);
 

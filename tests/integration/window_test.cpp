@@ -2,7 +2,8 @@
 // tracker: the link status, the menu buttons' hover and clicks, reading and
 // writing the configuration through the menu, typing into an edit, the model's
 // changes reaching the widgets, the message panel over the pages, the hot key,
-// dragging by the title bar and the close button.
+// dragging by the title bar and the close button; wrapped captions measured
+// anew when their text, font or width changes.
 
 #include <QApplication>
 #include <QCheckBox>
@@ -13,6 +14,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QVBoxLayout>
 #include <memory>
 
 #include "ModelRenderer.h"
@@ -52,6 +54,9 @@ class WindowTest : public QObject {
   void draggingTheTitleBarMovesTheWindow();
   void closeImageClosesTheWindow();
   void monitoringPageShowsTheStatusAndItsChart();
+  void wrappedCaptionsFollowTheirText();
+  void formRowsMeasureLabelsAnewForWidthAndFont();
+  void startUpEndsAfterTheFirstPaint();
 
  private:
   rlv::app::MainWindow& Window() { return front_->Window(); }
@@ -438,6 +443,103 @@ void WindowTest::monitoringPageShowsTheStatusAndItsChart() {
   // The demo tracker drives: its latitude, with a literal comma and six decimals.
   QVERIFY2(QRegularExpression(QString::fromUtf8("^Широта: 55,\\d{6}$")).match(lat->text()).hasMatch(),
            qPrintable(lat->text()));
+}
+
+void WindowTest::wrappedCaptionsFollowTheirText() {
+  Control& label = Model().Add("WindowTestWrapLabel", Kind::Label, "TabSheet1");
+  Model().Add("WindowTestWrapEdit", Kind::Edit, "TabSheet1");
+  Control& check = Model().Add("WindowTestWrapCheck", Kind::CheckBox, "TabSheet1");
+  label.SetText("Порт");
+  check.SetText("Флажок");
+  Window().shell.SelectPage(0);
+  front_->Renderer().Flush();
+  auto* qlabel = qobject_cast<QLabel*>(W("WindowTestWrapLabel"));
+  QWidget* row = W("WindowTestWrapCheck");
+  QVERIFY(qlabel != nullptr && row != nullptr);
+  QTRY_VERIFY(qlabel->isVisible() && qlabel->height() > 0 && row->height() > 0);
+  QTest::qWait(50);
+  const int label_short = qlabel->height();
+  const int row_short = row->height();
+
+  // A caption of many words wraps onto several lines: both grow, and stay
+  // grown when the page is left and shown again.
+  QString words;
+  for (int i = 0; i < 40; ++i) words += QString("слово%1 ").arg(i);
+  label.SetText(words.toStdString());
+  check.SetText(words.toStdString());
+  QTRY_VERIFY(qlabel->height() >= 3 * label_short);
+  QTRY_VERIFY(row->height() >= 3 * row_short);
+  const int label_long = qlabel->height();
+  const int row_long = row->height();
+  Window().shell.SelectPage(2);
+  front_->Renderer().Flush();
+  Window().shell.SelectPage(0);
+  front_->Renderer().Flush();
+  QTest::qWait(50);
+  QCOMPARE(qlabel->height(), label_long);
+  QCOMPARE(row->height(), row_long);
+  // The whole caption fits in what the label was given.
+  QVERIFY(qlabel->heightForWidth(qlabel->width()) <= qlabel->height());
+
+  // Short again: back to one line.
+  label.SetText("Порт");
+  check.SetText("Флажок");
+  QTRY_COMPARE(qlabel->height(), label_short);
+  QTRY_COMPARE(row->height(), row_short);
+}
+
+void WindowTest::formRowsMeasureLabelsAnewForWidthAndFont() {
+  QWidget holder;
+  auto* outer = new QVBoxLayout(&holder);
+  auto* rows = new rlv::qtw::FormRowsLayout;
+  outer->addLayout(rows);
+  outer->addStretch(1);
+  auto* label = new QLabel(QString("Подпись из нескольких слов, которая переносится на узком окне"), &holder);
+  label->setWordWrap(true);
+  auto* field = new QLineEdit(&holder);
+  rows->AddPair(label, field, false);
+  auto* wide =
+      new QLabel(QString("Строка во всю ширину из нескольких слов, которая тоже переносится"), &holder);
+  wide->setWordWrap(true);
+  rows->AddRow(wide, false);
+  holder.resize(900, 300);
+  holder.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&holder));
+  QTRY_VERIFY(label->height() > 0);
+  const int label_wide = label->height();
+  const int row_wide = wide->height();
+
+  // Narrower: more lines.
+  holder.resize(220, 300);
+  QTRY_VERIFY(label->height() > label_wide);
+  QTRY_VERIFY(wide->height() > row_wide);
+  const int label_narrow = label->height();
+  const int row_narrow = wide->height();
+
+  // A larger font at the same width: taller still.
+  QFont font = label->font();
+  font.setPixelSize(font.pixelSize() > 0 ? 2 * font.pixelSize() : 24);
+  label->setFont(font);
+  wide->setFont(font);
+  QTRY_VERIFY(label->height() > label_narrow);
+  QTRY_VERIFY(wide->height() > row_narrow);
+  const int label_large = label->height();
+  const int row_large = wide->height();
+
+  // The width given back: fewer lines again.
+  holder.resize(900, 300);
+  QTRY_VERIFY(label->height() < label_large);
+  QTRY_VERIFY(wide->height() < row_large);
+  QVERIFY(label->heightForWidth(label->width()) <= label->height());
+}
+
+void WindowTest::startUpEndsAfterTheFirstPaint() {
+  // The steps after the first frame have run by the time it is on the screen:
+  // the grids have their headings, the vehicle page its catalogue, and the
+  // demo tracker was found.
+  QTRY_COMPARE(QString::fromStdString(Model()["MCCMNCGRID"].Cell(0, 0)), QString("MCC"));
+  QTRY_VERIFY(Model()["SPNLIST"].Items().size() > 10);
+  QTRY_COMPARE_WITH_TIMEOUT(Model()["ComPortDeviceCaption"].Text(), std::string("DEMO: RL20Vexa"), 15000);
 }
 
 QTEST_MAIN(WindowTest)

@@ -154,6 +154,7 @@ TEST(Language, TheHelpEditorWritesTheUsersCopyAndLeavesTheShippedFileAlone) {
   app::MainWindow w(env.platform, options);
   w.FormCreate();
   w.FormShow();
+  w.AfterFirstPaint();
   w.controls.UserMouseMove("LIMEI");
   w.OnHotKey(126);
   ASSERT_TRUE(w.controls.UserType(ui::HelpEditor::kMemo, "Новая//\\ New"));
