@@ -168,39 +168,51 @@ int main(int argc, char** argv) {
     if (c->GetKind() == Kind::Panel && !IsFrameArea(c->Name())) overlays.push_back(c);
   }
 
-  // The seven pages.
-  const std::vector<Control*> pages = model.Children("RzPageControl1");
-  for (int i = 0; i < rlv::ui::Shell::kPageCount && i < static_cast<int>(pages.size()); ++i) {
-    window.shell.SelectPage(i);
-    for (Control* c : overlays) c->SetVisible(false);
-    // The monitoring page fills with the tracker's status polls.
-    shot(frame,
-         QString("page%1-%2.png").arg(i).arg(QString::fromStdString(pages[static_cast<size_t>(i)]->Name())),
-         i == 1 ? 1200 : 100);
-  }
-  window.shell.SelectPage(0);
-
-  // Each panel over the pages in turn.
-  for (Control* c : overlays) {
-    c->SetVisible(true);
-    shot(frame, QString("overlay-%1.png").arg(QString::fromStdString(c->Name())), 50);
-    c->SetVisible(false);
-  }
-  // The message panel with a message on it.
-  window.messages.MessageShow("Конфигурация успешно записана в прибор");
-  shot(frame, "overlay-MESPANEL-message.png", 50);
-  model["MESPANEL"].SetVisible(false);
-
-  // Secondary windows (the help editor).
-  for (Control* c : model.All()) {
-    if (c->GetKind() != Kind::Window || c->Name() == "MainForm") continue;
-    c->SetVisible(true);
-    front.Renderer().Flush();
-    if (QWidget* widget = front.Renderer().Widget(c->Name())) {
-      shot(widget, QString("window-%1.png").arg(QString::fromStdString(c->Name())), 50);
+  // Every page, overlay panel and secondary window, with `suffix` on each file name.
+  const auto views = [&](const QString& suffix) {
+    // The seven pages.
+    const std::vector<Control*> pages = model.Children("RzPageControl1");
+    for (int i = 0; i < rlv::ui::Shell::kPageCount && i < static_cast<int>(pages.size()); ++i) {
+      window.shell.SelectPage(i);
+      for (Control* c : overlays) c->SetVisible(false);
+      // The monitoring page fills with the tracker's status polls.
+      shot(frame,
+           QString("page%1-%2%3.png")
+               .arg(i)
+               .arg(QString::fromStdString(pages[static_cast<size_t>(i)]->Name()), suffix),
+           i == 1 ? 1200 : 100);
     }
-    c->SetVisible(false);
-  }
+    window.shell.SelectPage(0);
+
+    // Each panel over the pages in turn.
+    for (Control* c : overlays) {
+      c->SetVisible(true);
+      shot(frame, QString("overlay-%1%2.png").arg(QString::fromStdString(c->Name()), suffix), 50);
+      c->SetVisible(false);
+    }
+    // The message panel with a message on it.
+    window.messages.MessageShow(window.messages.GetMessageA(7));
+    shot(frame, "overlay-MESPANEL-message" + suffix + ".png", 50);
+    model["MESPANEL"].SetVisible(false);
+
+    // Secondary windows (the help editor).
+    for (Control* c : model.All()) {
+      if (c->GetKind() != Kind::Window || c->Name() == "MainForm") continue;
+      c->SetVisible(true);
+      front.Renderer().Flush();
+      if (QWidget* widget = front.Renderer().Widget(c->Name())) {
+        shot(widget, QString("window-%1%2.png").arg(QString::fromStdString(c->Name()), suffix), 50);
+      }
+      c->SetVisible(false);
+    }
+  };
+  views("");
+
+  // The same views in the other language, switched with the window's own toggle.
+  model.UserClick("LangImage");
+  bars("bars-connected-2x-en.png");
+  views("-en");
+  model.UserClick("LangImage");
 
   // A sample of every kind of control.
   AddSamplePage(model);
