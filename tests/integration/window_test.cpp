@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
+#include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -52,6 +53,7 @@ class WindowTest : public QObject {
   void draggingTheTitleBarMovesTheWindow();
   void closeImageClosesTheWindow();
   void monitoringPageShowsTheStatusAndItsChart();
+  void tabsRenamedWhileHiddenFitTheirNewCaptions();
 
  private:
   rlv::app::MainWindow& Window() { return front_->Window(); }
@@ -438,6 +440,31 @@ void WindowTest::monitoringPageShowsTheStatusAndItsChart() {
   // The demo tracker drives: its latitude, with a literal comma and six decimals.
   QVERIFY2(QRegularExpression(QString::fromUtf8("^Широта: 55,\\d{6}$")).match(lat->text()).hasMatch(),
            qPrintable(lat->text()));
+}
+
+void WindowTest::tabsRenamedWhileHiddenFitTheirNewCaptions() {
+  // The calibration methods' tabs, renamed while their panel is hidden (as a
+  // language switch does), are sized for the new captions once it shows.
+  Control& panel = Model()["DopPanel"];
+  panel.SetVisible(true);
+  front_->Renderer().Flush();
+  auto* tabs = W("CalibrateTypePanel")->findChild<QTabBar*>();
+  QVERIFY(tabs != nullptr);
+  QTRY_VERIFY(tabs->isVisible());
+  const int designed_first = tabs->tabRect(0).width();
+  panel.SetVisible(false);
+  front_->Renderer().Flush();
+  Model()["CalibType0"].SetText("Slope");
+  Model()["CalibType1"].SetText("Acceleration on a straight road");
+  panel.SetVisible(true);
+  front_->Renderer().Flush();
+  QTRY_VERIFY(tabs->isVisible());
+  QCOMPARE(tabs->tabText(1), QString("Acceleration on a straight road"));
+  for (int i = 0; i < tabs->count(); ++i) {
+    QVERIFY2(tabs->tabRect(i).width() > tabs->fontMetrics().horizontalAdvance(tabs->tabText(i)),
+             qPrintable(tabs->tabText(i)));
+  }
+  QVERIFY(tabs->tabRect(0).width() < designed_first);
 }
 
 QTEST_MAIN(WindowTest)
