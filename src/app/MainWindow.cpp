@@ -35,7 +35,8 @@ MainWindow::MainWindow(platform::Platform& platform, Options opts)
       updates(*this),
       review(*this),
       history(*this),
-      diagnostics(*this) {
+      diagnostics(*this),
+      language(*this) {
   ui::DeclareMainControls(controls);
   monitor::Monitoring::DeclareControls(controls);
   protocol::FaultLog::DeclareControls(controls);
@@ -74,6 +75,7 @@ MainWindow::MainWindow(platform::Platform& platform, Options opts)
   history.BindHandlers();
   bundle::DiagnosticBundle::DeclareControls(controls);
   diagnostics.BindHandlers();
+  controls.On("LangImage", ui::Event::Click, [this](const ui::EventArgs&) { language.LangImageClick(); });
 }
 
 MainWindow::~MainWindow() {
@@ -105,19 +107,16 @@ void MainWindow::FormShow() {
   settings.ReadFormSettings();
   // The port of the settings is probed even when the system would leave it out.
   plat.devices->NamePort(link.PortName);
-  monitoring.LoadMonitoringTexts();
   shell.LoadMenuImages();
-  // Applying the language: the structure tree's nodes come from the language file.
-  config.ReadStructParamFromIni();
-  controls["FormCaption"].SetText(messages.GetStringOr("Header", "Caption", "Конфигуратор") +
-                                  " Kelvane RLVexa v." +
-                                  std::string(kVersionText).substr(0, std::string(kVersionText).size() - 2));
+  shell.SetGridHeadings();
+  // The window's texts, the monitoring texts and the structure tree's nodes
+  // come from the language file.
+  language.SetLanguage(messages.LanguageName, true);
   transfer.OpenLastConfiguration();
   discovery.ButtonEnabled(false);
   discovery.CheckDevicePresence();
   discovery.SetSearching(true);
   updates.GetConfiguratorVersionFromServer();
-  shell.SetGridHeadings();
   vehicle.LoadJ1939Struct();
   shell.PlaceNewsPanel();
 }

@@ -24,6 +24,7 @@
 #include "protocol/FaultLog.h"
 #include "ui/Controls.h"
 #include "ui/HelpEditor.h"
+#include "ui/Language.h"
 #include "ui/Messages.h"
 #include "ui/Shell.h"
 #include "vehicle/Vehicle.h"
@@ -90,6 +91,7 @@ class MainWindow {
   config::WriteReview review;
   config::ConfigHistory history;
   bundle::DiagnosticBundle diagnostics;
+  ui::Language language;
 
   std::unique_ptr<platform::ITimer> Timer1;       // 10 ms link tick
   std::unique_ptr<platform::ITimer> Find_device;  // 1 s discovery tick

@@ -462,6 +462,7 @@ void Configuration::Read_config2() {
 
 void Configuration::Load_default() {
   ui::ControlModel& c = w_.controls;
+  shown_tag_masks_.fill(0);
   c["OPERATOR"].SetIndex(0);
   OPERATORChange();
   c["UserAPN"].SetText("");
@@ -684,8 +685,13 @@ void Configuration::ReadStructParamFromIni() {
 
 void Configuration::ItemCheckedToStruct() {
   uint8_t* b = ConfigBlock1.data();
+  const auto& nodes = w_.controls["RzCheckTree1"].Nodes();
+  if (std::none_of(nodes.begin(), nodes.end(), [](const ui::TreeNode& n) { return n.tag >= 0; })) {
+    std::memcpy(b + kDataTagMask, shown_tag_masks_.data(), shown_tag_masks_.size());
+    return;
+  }
   std::memset(b + kDataTagMask, 0, 64);
-  for (const ui::TreeNode& node : w_.controls["RzCheckTree1"].Nodes()) {
+  for (const ui::TreeNode& node : nodes) {
     if (node.tag < 0 || node.tag > 255 || !node.checked) continue;
     const size_t word =
         (node.kind == 0 ? kDataTagMask : kStatusTagMask) + 2 * static_cast<size_t>(node.tag / 16);
@@ -695,6 +701,7 @@ void Configuration::ItemCheckedToStruct() {
 
 void Configuration::StructToItemChecked() {
   const uint8_t* b = ConfigBlock1.data();
+  std::memcpy(shown_tag_masks_.data(), b + kDataTagMask, shown_tag_masks_.size());
   ui::Control& tree = w_.controls["RzCheckTree1"];
   for (size_t i = 0; i < tree.Nodes().size(); ++i) {
     const ui::TreeNode& node = tree.Nodes()[i];

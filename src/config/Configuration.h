@@ -72,6 +72,11 @@ class Configuration {
   void ShowConversionError(const ConversionError& e);
 
  private:
+  // The tag masks of the configuration last shown on the pages (read from the
+  // tracker or a file; zero for the default). A tree without tags (no
+  // language file) cannot say which tags the engineer wants, so a write then
+  // keeps these instead of clearing the tracker's tag lists.
+  std::array<uint8_t, 64> shown_tag_masks_{};
   char Separator() const;
   int32_t Int(const char* control) const;
   int32_t Tenths(const char* control) const;

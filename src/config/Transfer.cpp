@@ -125,18 +125,28 @@ std::string Transfer::BuildTimeStamp() const {
 }
 
 void Transfer::SetConfigPath(const std::string& path) {
-  const std::string stamp = BuildTimeStamp();
-  ui::Control& label = w_.controls["LConfigPath"];
-  if (path == kDefaultPath) {
-    ConfigPath = path;
-    label.SetText(w_.messages.GetStringOr("Messages", "M" + std::to_string(kMsgDefaultConfig), ""));
-  } else if (path == kDevicePath) {
+  if (path == kDevicePath) {
     w_.review.RememberRead();
     w_.history.KeepRead();
-    label.SetText(w_.messages.GetStringOr("Messages", "M" + std::to_string(kMsgFromDevice), "") + stamp);
   } else {
     ConfigPath = path;
-    label.SetText(path + stamp);
+  }
+  shown_path_ = path;
+  shown_stamp_ = BuildTimeStamp();
+  RenderConfigPath();
+}
+
+void Transfer::RenderConfigPath() {
+  // Nothing was loaded yet: the label keeps the text it was given.
+  if (shown_path_.empty()) return;
+  ui::Control& label = w_.controls["LConfigPath"];
+  if (shown_path_ == kDefaultPath) {
+    label.SetText(w_.messages.GetStringOr("Messages", "M" + std::to_string(kMsgDefaultConfig), ""));
+  } else if (shown_path_ == kDevicePath) {
+    label.SetText(w_.messages.GetStringOr("Messages", "M" + std::to_string(kMsgFromDevice), "") +
+                  shown_stamp_);
+  } else {
+    label.SetText(shown_path_ + shown_stamp_);
   }
 }
 

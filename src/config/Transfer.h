@@ -75,6 +75,8 @@ class Transfer {
   // (a configuration read from the tracker) shows message 1 and the build
   // time and keeps ConfigPath; a file shows its path and the build time.
   void SetConfigPath(const std::string& path);
+  // Shows the path label again, in the current language.
+  void RenderConfigPath();
   // " (DD.MM.YYYY hh:mm:ss)" from the build time of the first record.
   std::string BuildTimeStamp() const;
 
@@ -127,6 +129,10 @@ class Transfer {
   void EndWait();
 
   app::MainWindow& w_;
+  // What the path label shows: a file's path, or "default.fcg" or "device",
+  // with the build time of the configuration it names.
+  std::string shown_path_;
+  std::string shown_stamp_;
 };
 
 }  // namespace rlv::config

@@ -330,6 +330,18 @@ void Monitoring::LoadMonitoringTexts() {
   texts_loaded_ = true;
 }
 
+void Monitoring::Rerender() {
+  const auto received = [](const auto& record) {
+    return std::any_of(record.begin(), record.end(), [](uint8_t b) { return b != 0; });
+  };
+  // The readouts of records that arrived are shown again; nothing else
+  // happens that a record's arrival does (no chart sample, no key, no query).
+  rerendering_ = true;
+  if (received(NavigationRecord)) Refresh_GPS();
+  if (received(DeviceRecord)) Refresh_DEVICE();
+  rerendering_ = false;
+}
+
 void Monitoring::EnsureTexts() {
   if (!texts_loaded_ || texts_language_ != w_.messages.LanguageName) LoadMonitoringTexts();
 }
@@ -384,7 +396,7 @@ void Monitoring::Refresh_GPS() {
   }
   const std::string key = KeyCodeText(r + kNavKey);
   SetText("LiBut", T(30) + sp + key);
-  w_.config.AddKeyCodeToString(key);
+  if (!rerendering_) w_.config.AddKeyCodeToString(key);
   SetText("LTemp1", ui::FormatIntText(T(29), 1, TemperatureToString(static_cast<int8_t>(r[kNavTemp1]))));
   SetText("LTemp2", ui::FormatIntText(T(29), 2, TemperatureToString(static_cast<int8_t>(r[kNavTemp2]))));
   for (int n = 3; n <= 8; ++n) {
@@ -425,6 +437,7 @@ void Monitoring::Refresh_GPS() {
   const int csq = static_cast<int8_t>(r[kNavCsq]);
   SetText("LCsq", T(26) + sp + std::to_string(csq));
   if (ui::Control* meter = w_.controls.Find("GSM_CSQ")) meter->SetPosition(std::clamp(csq, 0, kCsqMax));
+  if (rerendering_) return;
   AddChartSample(r[kNavSats], csq);
   // The calibration angle follows the X and Y values while the movement step runs.
   if (w_.link.FastNavPoll) w_.vehicle.TrackMovement(S16(r + kNavAccel), S16(r + kNavAccel + 2));
@@ -481,7 +494,7 @@ void Monitoring::Refresh_DEVICE() {
   SetText("Label42", ui::FormatIntText(T(28), 1, OnOffToString((NavigationRecord[kNavObject] & 0x40) != 0)));
   SetText("LPerPack", T(17) + sp + std::to_string(link::GetU16(r + kDevPeriod1)) + " (" +
                           std::to_string(link::GetU16(r + kDevPeriod2)) + ")");
-  if (!w_.link.FwQueryDone) {
+  if (!w_.link.FwQueryDone && !rerendering_) {
     w_.link.FwQueryDone = true;
     ++FirmwareQueries;
     w_.updates.GetFirmwareVersionFromServer();

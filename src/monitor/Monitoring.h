@@ -88,6 +88,8 @@ class Monitoring {
 
   void Refresh_GPS();
   void Refresh_DEVICE();
+  // Shows the readouts of the records held again, in the current language.
+  void Rerender();
   std::string MonStrByInputType(int input) const;
   std::string TemperatureToString(int8_t code) const;
 
@@ -126,6 +128,7 @@ class Monitoring {
   std::string cloud_imei_;
   int64_t last_sample_second_ = -1;
   bool blink_ = false;
+  bool rerendering_ = false;
 };
 
 }  // namespace rlv::monitor

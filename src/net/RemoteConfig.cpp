@@ -127,11 +127,23 @@ void RemoteConfig::Button1Click() {
   }
   button.SetTag(1);
   button.SetText(w_.messages.GetString("Strings", "Str54"));
-  w_.controls["ConfServState"].SetText(w_.messages.GetMessageA(kMsgListening));
+  ShowServerState(kMsgListening);
   w_.discovery.SetSearching(false);
   w_.discovery.SetStatusLine("Remote config: wait ...");
   WriteRemoteLog("Порт открыт: " + (ListenAddress.empty() ? std::string("*") : ListenAddress) + ":" +
                  std::to_string(ConfServer->Port()));
+}
+
+void RemoteConfig::ShowServerState(int message, const std::string& suffix) {
+  state_message_ = message;
+  state_suffix_ = suffix;
+  w_.controls["ConfServState"].SetText(w_.messages.GetMessageA(message) + suffix);
+}
+
+void RemoteConfig::RenderServerState() {
+  ui::Control& button = w_.controls["Button1"];
+  button.SetText(w_.messages.GetString("Strings", button.Tag() == 1 ? "Str54" : "Str3"));
+  ShowServerState(state_message_, state_suffix_);
 }
 
 void RemoteConfig::StopConfigServer() {
@@ -151,7 +163,7 @@ void RemoteConfig::StopConfigServer() {
   ui::Control& button = w_.controls["Button1"];
   button.SetTag(0);
   button.SetText(w_.messages.GetString("Strings", "Str3"));
-  w_.controls["ConfServState"].SetText(w_.messages.GetMessageA(kMsgPortClosed));
+  ShowServerState(kMsgPortClosed);
   s.RemoteModeActive = false;
   s.RemoteTunnelOpen = false;
   s.RemoteIdentifyCountdown = 0;
@@ -204,7 +216,7 @@ void RemoteConfig::ConfServerClientConnect(std::unique_ptr<platform::ITcpSocket>
 
   link::LinkState& s = w_.link;
   s.RemotePeerAddress = address;
-  w_.controls["ConfServState"].SetText(w_.messages.GetMessageA(kMsgConnected) + ", IP:" + address);
+  ShowServerState(kMsgConnected, ", IP:" + address);
   WriteRemoteLog("Установлено удаленное подключение, IP:" + address);
   s.RemoteTunnelOpen = true;
   s.RemoteIdentifyCountdown = 1;

@@ -62,6 +62,8 @@ class RemoteConfig {
   void SecondTick();
 
   bool Listening() const;
+  // Shows the server's state and the button's caption again, in the current language.
+  void RenderServerState();
   uint16_t ListeningPort() const;
 
   // [Settings] RemoteListenAddress: the address listened on (empty = every interface).
@@ -81,6 +83,8 @@ class RemoteConfig {
   void ScanTunnel(bool final);
   bool PeerAllowed(const std::string& address) const;
   std::string Text(const char* key, const char* fallback) const;
+  // Shows message `message` (followed by `suffix`) as the server's state.
+  void ShowServerState(int message, const std::string& suffix = {});
 
   app::MainWindow& w_;
   std::unique_ptr<platform::ITcpServer> ConfServer;
@@ -88,6 +92,8 @@ class RemoteConfig {
   std::vector<uint8_t> pending_;
   int pending_ticks_ = 0;
   int silent_seconds_ = 0;
+  int state_message_ = 138;  // the port is closed at start
+  std::string state_suffix_;
 };
 
 // Splits a list of addresses separated by commas, semicolons or spaces.

@@ -1,0 +1,339 @@
+// The window's texts from the language file and the Russian-English toggle:
+// what it changes (every caption, hint, item and heading it names), what it
+// keeps (everything typed, selected, ticked or shown as state), and what it
+// never does (send to the tracker, write a file).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "ShippedFiles.h"
+#include "World.h"
+#include "link/Bytes.h"
+#include "platform/IniFile.h"
+
+namespace rlv {
+namespace {
+
+using ui::Control;
+using ui::Kind;
+
+// The texts of the window: captions, hints, items and grid headings.
+std::map<std::string, std::string> Texts(const ui::ControlModel& m) {
+  std::map<std::string, std::string> out;
+  for (const Control* c : m.All()) {
+    const bool value = c->GetKind() == Kind::Edit || c->GetKind() == Kind::Memo;
+    if (!value) out[c->Name()] = c->Caption();
+    out[c->Name() + ".Hint"] = c->Hint();
+    if (c->GetKind() != Kind::Memo && c->GetKind() != Kind::Chart) {
+      for (size_t i = 0; i < c->Items().size(); ++i)
+        out[c->Name() + ".Item" + std::to_string(i)] = c->Items()[i];
+    }
+    if (c->GetKind() == Kind::Grid && c->Rows() > 0) {
+      for (int col = 0; col < c->Cols(); ++col)
+        out[c->Name() + ".Col" + std::to_string(col)] = c->Cell(col, 0);
+    }
+    if (c->GetKind() == Kind::CheckTree) {
+      for (size_t i = 0; i < c->Nodes().size(); ++i)
+        out[c->Name() + ".Node" + std::to_string(i)] = c->Nodes()[i].text;
+    }
+  }
+  return out;
+}
+
+// What the engineer entered: texts of edits, selections, check marks, grid
+// data cells and tree ticks.
+std::map<std::string, std::string> Values(const ui::ControlModel& m) {
+  std::map<std::string, std::string> out;
+  for (const Control* c : m.All()) {
+    switch (c->GetKind()) {
+      case Kind::Edit:
+        out[c->Name()] = c->Text();
+        break;
+      case Kind::ComboBox:
+      case Kind::ListBox:
+      case Kind::RadioGroup:
+        out[c->Name()] = std::to_string(c->Index()) + (c->Index() < 0 ? "|" + c->Text() : "");
+        break;
+      case Kind::CheckBox:
+        out[c->Name()] = c->Checked() ? "1" : "0";
+        break;
+      case Kind::Grid:
+        for (int row = 1; row < c->Rows(); ++row) {
+          for (int col = 0; col < c->Cols(); ++col) {
+            out[c->Name() + "[" + std::to_string(col) + "," + std::to_string(row) + "]"] = c->Cell(col, row);
+          }
+        }
+        break;
+      case Kind::CheckTree:
+        for (const ui::TreeNode& n : c->Nodes()) {
+          out[c->Name() + "#" + std::to_string(n.kind) + "/" + std::to_string(n.tag) + "/" +
+              n.text.substr(0, 0)] += n.checked ? "1" : "0";
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  return out;
+}
+
+std::string Lang(const platform::IniDocument& doc, const char* section, const std::string& key,
+                 const char* language) {
+  return ui::ReadLangStr(doc.Get(section, key).value_or(""), language);
+}
+
+struct Shipped : fake::World {
+  explicit Shipped(bool plugged = false) : fake::World({}, plugged) {
+    env.dir.Write("language.lng", fake::ShippedLanguageFile());
+    doc = platform::IniDocument::Parse(fake::ShippedLanguageFile());
+    Start();
+  }
+  std::string En(const char* section, const std::string& key) { return Lang(doc, section, key, "english"); }
+  std::string Ru(const char* section, const std::string& key) { return Lang(doc, section, key, "russian"); }
+  void Toggle() { ASSERT_TRUE(w().controls.UserClick("LangImage")); }
+  platform::IniDocument doc;
+};
+
+TEST(LanguageToggle, EveryNamedTextTurnsEnglishAndBackByteForByte) {
+  Shipped s;
+  ui::ControlModel& c = s.w().controls;
+  const auto russian = Texts(c);
+  EXPECT_EQ(c["LangImage"].Index(), 0);  // the English flag
+  EXPECT_EQ(c["Button19"].Text(), s.Ru("Strings", "Str131"));
+
+  s.Toggle();
+  EXPECT_EQ(s.w().messages.LanguageName, "english");
+  EXPECT_EQ(c["LangImage"].Index(), 1);
+  EXPECT_EQ(c["LangImage"].Hint(), s.En("Header", "Lang"));
+  EXPECT_EQ(c["MImage6"].Hint(), s.En("Menu", "Load_config"));
+  EXPECT_EQ(c["Button19"].Text(), s.En("Strings", "Str131"));
+  EXPECT_EQ(c["Label11"].Text(), s.En("Strings", "Str51") + " 1");
+  EXPECT_EQ(c["Label12"].Text(), s.En("Strings", "Str51") + " 2");
+  EXPECT_EQ(c["TRACKTYPE"].Items()[2], s.En("Strings", "Str123"));
+  EXPECT_EQ(c["CANBUSMODE"].Items()[3], s.En("Strings", "Str66") + " 3");
+  EXPECT_EQ(c["ModBusStr"].Cell(4, 0), s.En("Strings", "Str50"));
+  EXPECT_EQ(c["Label68"].Text(), s.En("Strings", "Str47"));
+  EXPECT_EQ(c["OPERATOR"].Items()[5], s.En("OpList", "Op5"));
+  EXPECT_EQ(c["RS485DEVICE"].Items()[2], s.En("Device1Type", "Dt2"));
+  // Str86 is applied after Str3: the button ends with it.
+  EXPECT_EQ(c["Button1"].Text(), s.En("Strings", "Str86"));
+  const std::string version = s.w().updates.OwnVersion;
+  EXPECT_EQ(c["FormCaption"].Text(),
+            s.En("Header", "Caption") + " Kelvane RLVexa v." + version.substr(0, version.size() - 2));
+  // The tree is rebuilt from the English names.
+  ASSERT_FALSE(c["RzCheckTree1"].Nodes().empty());
+  EXPECT_EQ(c["RzCheckTree1"].Nodes()[0].text, s.En("StructBlocks", "Bl0"));
+  // The monitoring texts follow.
+  EXPECT_EQ(s.w().monitoring.T(0), s.En("Monitoring", "Str0"));
+
+  s.Toggle();
+  EXPECT_EQ(s.w().messages.LanguageName, "russian");
+  EXPECT_EQ(Texts(c), russian);
+}
+
+TEST(LanguageToggle, KeepsEverythingTypedSelectedAndTicked) {
+  Shipped s;
+  ui::ControlModel& c = s.w().controls;
+  // Values a rebuild from the records would lose: a filter edit outside the
+  // manual track mode, a long server name, Modbus column 4, a CAN grid edit.
+  ASSERT_TRUE(c.UserSelect("TRACKTYPE", 1));
+  c["MaxHdop"].SetText("2,5");
+  ASSERT_TRUE(c.UserType("SERVERIP", "telematics.example.org:21114"));
+  ASSERT_TRUE(c.UserType("UserAPN", "internet.operator.example.com.very.long.apn.name"));
+  ASSERT_TRUE(c.UserType("DISPNUMBER", "+79991234567"));
+  ASSERT_TRUE(c.UserSelect("OPERATOR", 5));
+  ASSERT_TRUE(c.UserSelect("IN1TYPE", 2));
+  ASSERT_TRUE(c.UserSelect("RS485DEVICE", 2));
+  ASSERT_TRUE(c.UserCheck("CALLSMSFROMALL", false));
+  Control& modbus = c["ModBusStr"];
+  for (int col = 0; col < 5; ++col) modbus.SetCell(col, 1, std::to_string(7 + col));
+  Control& mcc = c["MCCMNCGRID"];
+  ASSERT_TRUE(c.UserSetCell("MCCMNCGRID", 0, 2, "250"));
+  ASSERT_TRUE(c.UserSetCell("MCCMNCGRID", 1, 2, "99"));
+  if (Control* can = c.Find("PatternIDGrid"); can != nullptr && can->Rows() > 1)
+    can->SetCell(3, 1, "unsaved");
+  Control& tree = c["RzCheckTree1"];
+  ASSERT_GT(tree.Nodes().size(), 10u);
+  ASSERT_TRUE(c.UserCheckNode("RzCheckTree1", 3, !tree.Nodes()[3].checked));
+  ASSERT_TRUE(c.UserCheckNode("RzCheckTree1", 9, !tree.Nodes()[9].checked));
+  // Every other edit of every page gets a text of its own.
+  int n = 0;
+  for (Control* e : c.All()) {
+    if (e->GetKind() != Kind::Edit || e->Name() == "MaxHdop") continue;
+    if (e->Text().empty() || e->DigitsOnly()) {
+      e->SetText(std::to_string(100 + n++));
+    }
+  }
+  const auto before = Values(c);
+  const size_t writes = s.env.serial.Writes().size();
+
+  s.Toggle();
+  EXPECT_EQ(Values(c), before);
+  s.Toggle();
+  EXPECT_EQ(Values(c), before);
+  EXPECT_EQ(mcc.Cell(0, 2), "250");
+  EXPECT_EQ(modbus.Cell(4, 1), "11");
+  EXPECT_EQ(s.env.serial.Writes().size(), writes);
+}
+
+TEST(LanguageToggle, StateLabelsAreShownAgainInTheNewLanguage) {
+  Shipped s;
+  ui::ControlModel& c = s.w().controls;
+  ASSERT_EQ(c["LConfigPath"].Text(), s.Ru("Messages", "M0"));
+  ASSERT_EQ(c["ConfServState"].Text(), s.Ru("Messages", "M138"));
+  s.Toggle();
+  EXPECT_EQ(c["LConfigPath"].Text(), s.En("Messages", "M0"));
+  EXPECT_EQ(c["ConfServState"].Text(), s.En("Messages", "M138"));
+  EXPECT_EQ(c["Button1"].Text(), s.En("Strings", "Str3"));
+
+  // The remote server listens: its state and its button stay what they say.
+  c["RconfPort"].SetText("0");
+  ASSERT_TRUE(c.UserClick("Button1"));
+  ASSERT_EQ(c["ConfServState"].Text(), s.En("Messages", "M40"));
+  s.Toggle();
+  EXPECT_EQ(c["ConfServState"].Text(), s.Ru("Messages", "M40"));
+  EXPECT_EQ(c["Button1"].Text(), s.Ru("Strings", "Str54"));
+  ASSERT_TRUE(c.UserClick("Button1"));
+  EXPECT_EQ(c["ConfServState"].Text(), s.Ru("Messages", "M138"));
+
+  // A file's path stays as it is.
+  const std::string path = s.env.dir.File("bus 12.fcg");
+  ASSERT_TRUE(s.w().transfer.SaveConfigToFile(path));
+  ASSERT_TRUE(s.w().transfer.OpenFromFile(path));
+  const std::string shown = c["LConfigPath"].Text();
+  ASSERT_EQ(shown.rfind(path, 0), 0u);
+  s.Toggle();
+  EXPECT_EQ(c["LConfigPath"].Text(), shown);
+}
+
+TEST(LanguageToggle, SendsNothingAndWritesNoFileWithATrackerConnected) {
+  Shipped s(true);
+  ui::ControlModel& c = s.w().controls;
+  s.env.clock.RunUntil([&] { return !s.w().transfer.TrackerImei.empty(); }, 3000);
+  ASSERT_FALSE(s.w().transfer.TrackerImei.empty());
+  s.env.clock.Advance(1000);
+  const std::string type = c["LType"].Text();
+  ASSERT_EQ(type.rfind(s.Ru("Monitoring", "Str0"), 0), 0u);
+  std::map<std::string, std::filesystem::file_time_type> files;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(s.env.dir.Path())) {
+    files[e.path().string()] = e.last_write_time();
+  }
+  const size_t writes = s.env.serial.Writes().size();
+  const size_t chart = c["StatusChart"].Items().size();
+
+  s.Toggle();
+  EXPECT_EQ(s.env.serial.Writes().size(), writes);
+  // The readouts of the records held are shown in English at once.
+  EXPECT_EQ(c["LType"].Text().rfind(s.En("Monitoring", "Str0"), 0), 0u);
+  EXPECT_EQ(c["LType"].Text().substr(s.En("Monitoring", "Str0").size()),
+            type.substr(s.Ru("Monitoring", "Str0").size()));
+  EXPECT_EQ(c["StatusChart"].Items().size(), chart);  // no sample taken by the toggle
+  s.Toggle();
+  std::map<std::string, std::filesystem::file_time_type> after;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(s.env.dir.Path())) {
+    after[e.path().string()] = e.last_write_time();
+  }
+  EXPECT_EQ(after, files);
+  EXPECT_EQ(c["LType"].Text(), type);
+}
+
+// A language file of our own, to test how its sections are applied.
+struct Custom : fake::World {
+  explicit Custom(const std::string& text) : fake::World({}, false) {
+    env.dir.Write("language.lng", text);
+    Start();
+  }
+};
+
+TEST(LanguageFile, ListCountsAreBoundedByTheList) {
+  Custom big(
+      "[OpList]\nCount=99\nOp0=A//\\ a\nOp1=B//\\ b\nOp6=X//\\ x\n"
+      "[Outs]\nCount=0\nOut0=Z//\\ z\n"
+      "[Input1]\nCount=-3\nIn0=Z//\\ z\n"
+      "[Input2]\nCount=two\nIn0=Z//\\ z\n");
+  ui::ControlModel& c = big.w().controls;
+  // The list keeps its size; items without a key keep their text.
+  ASSERT_EQ(c["OPERATOR"].Items().size(), 6u);
+  const std::string designed = c["OPERATOR"].Items()[5];
+  EXPECT_EQ(c["OPERATOR"].Items()[0], "A");
+  EXPECT_EQ(c["OPERATOR"].Items()[1], "B");
+  EXPECT_FALSE(designed.empty());
+  // A count of 0 or less, or not a number, changes nothing.
+  EXPECT_NE(c["OUTTYPE"].Items()[0], "Z");
+  EXPECT_NE(c["IN1TYPE"].Items()[0], "Z");
+  EXPECT_NE(c["IN2TYPE"].Items()[0], "Z");
+  ASSERT_TRUE(c.UserClick("LangImage"));
+  EXPECT_EQ(c["OPERATOR"].Items()[1], "b");
+  EXPECT_EQ(c["OPERATOR"].Items()[5], designed);
+  EXPECT_EQ(c["OPERATOR"].Items().size(), 6u);
+}
+
+TEST(LanguageFile, CaptionsSectionSetsTextsItemsHeadingsAndHints) {
+  Custom custom(
+      "[Captions]\nTabSheet1=Основные//\\ Main\nTRANSTORS485=Через RS-485//\\ Over RS-485\n"
+      "CalibrateStep3Type.Item9=out of range//\\ out\nMImage3.Hint=Удаленно//\\ Remote\n"
+      "MCCMNCGRID.Col1=Сеть//\\ Network\nNoSuchControl=x//\\ y\nMCCMNCGRID.Col77=x//\\ y\n");
+  ui::ControlModel& c = custom.w().controls;
+  EXPECT_EQ(c["TabSheet1"].Text(), "Основные");
+  EXPECT_EQ(c["MCCMNCGRID"].Cell(1, 0), "Сеть");
+  ASSERT_TRUE(c.UserClick("LangImage"));
+  EXPECT_EQ(c["TabSheet1"].Text(), "Main");
+  EXPECT_EQ(c["MImage3"].Hint(), "Remote");
+  EXPECT_EQ(c["MCCMNCGRID"].Cell(1, 0), "Network");
+}
+
+TEST(LanguageFile, WithoutOneTheCaptionFallsBackAndTheVersionIsGuarded) {
+  fake::World w({}, false);
+  w.w().updates.OwnVersion = "7";
+  w.Start();
+  ui::ControlModel& c = w.w().controls;
+  EXPECT_EQ(c["FormCaption"].Text(), "Конфигуратор Kelvane RLVexa v.");
+  EXPECT_EQ(c["MImage9"].Hint(), "Обновить прошивку");
+  EXPECT_TRUE(c["RzCheckTree1"].Nodes().empty());
+  // The designed captions and items stay.
+  EXPECT_EQ(c["DeleteTrack"].Text(), "Удалить трек");
+  EXPECT_FALSE(c["TRACKTYPE"].Items()[0].empty());
+  ASSERT_TRUE(c.UserClick("LangImage"));
+  // No file: the defaults are the Russian texts in either language.
+  EXPECT_EQ(c["MImage9"].Hint(), "Обновить прошивку");
+  EXPECT_EQ(w.w().messages.LanguageName, "english");
+}
+
+// Without a language file the tree has no tags to tick; a write must not clear
+// the tag lists the tracker has.
+TEST(LanguageFile, WithoutATreeAWriteKeepsTheTagListsRead) {
+  fake::World t;
+  t.Start();
+  t.env.clock.RunUntil([&] { return !t.w().transfer.TrackerImei.empty(); }, 3000);
+  auto one = t.sim.Record(0);
+  for (size_t i = 126; i < 190; ++i) one[i] = static_cast<uint8_t>(0x11 * (i % 7));
+  // Bits the write sets on its own (the Modbus rows, the power-save flag) are set already.
+  one[150] |= 0x1F;
+  one[168] |= 0x20;
+  one[169] |= 0x80;
+  t.sim.SetRecord(0, one);
+  t.w().transfer.ReadFromDevice();
+  t.env.clock.Advance(600);
+  ASSERT_TRUE(t.w().controls["RzCheckTree1"].Nodes().empty());
+
+  t.env.dialogs.QueueConfirm(true);
+  t.w().transfer.LoadToDevice();
+  t.env.clock.Advance(600);
+  const auto written = t.sim.Record(0);
+  EXPECT_TRUE(std::equal(written.begin() + 126, written.begin() + 190, one.begin() + 126));
+
+  // After the defaults, nothing was read: no tags.
+  t.w().config.Load_default();
+  t.env.dialogs.QueueConfirm(true);
+  t.w().transfer.LoadToDevice();
+  t.env.clock.Advance(600);
+  const auto defaults = t.sim.Record(0);
+  EXPECT_TRUE(std::all_of(defaults.begin() + 126, defaults.begin() + 158, [](uint8_t b) { return b == 0; }));
+}
+
+}  // namespace
+}  // namespace rlv
