@@ -151,6 +151,17 @@ struct Captions : ::testing::Test {
   }
   static std::string ControlOf(const std::string& key) { return key.substr(0, key.find('.')); }
 
+  // What the window shows now for a key of the section.
+  std::string Shown(const std::string& key) const {
+    const ui::Control& c = window->controls[ControlOf(key)];
+    const std::string group = Group(key);
+    const size_t dot = key.find('.');
+    if (group.empty()) return c.Caption();
+    if (group == ".Hint") return c.Hint();
+    if (group == ".Items") return c.Items().at(std::stoul(key.substr(dot + 5)));
+    return c.Cell(std::stoi(key.substr(dot + 4)), 0);
+  }
+
   bool Exempt(const std::string& key) const {
     return kRunTimeTexts.count(key) > 0 || kRunTimeTexts.count(ControlOf(key) + Group(key)) > 0;
   }
@@ -217,6 +228,25 @@ TEST_F(Captions, RunTimeExemptionsStillNameRussianTexts) {
       }
     }
     EXPECT_TRUE(used) << key << " (" << why << ")";
+  }
+}
+
+TEST_F(Captions, TheToggleShowsEveryKeyInEnglishAndTheDesignAgainOnTheWayBack) {
+  // The shipped file in the user's data folder, read by the window's own start-up.
+  env.dir.Write("language.lng", ReadFile(RLVEXA_SOURCE_DIR "/data/language.lng"));
+  window->FormCreate();
+  window->FormShow();
+  ASSERT_TRUE(window->controls.UserClick("LangImage"));
+  ASSERT_EQ(window->messages.LanguageName, "english");
+  for (const std::string& key : keys) {
+    if (window->controls.Find(ControlOf(key)) == nullptr || designed.count(key) == 0) continue;
+    EXPECT_EQ(Shown(key), ui::ReadLangStr(doc.Get("Captions", key).value_or(""), "english")) << key;
+  }
+  ASSERT_TRUE(window->controls.UserClick("LangImage"));
+  for (const std::string& key : keys) {
+    auto it = designed.find(key);
+    if (it == designed.end()) continue;
+    EXPECT_EQ(Shown(key), it->second.text) << key;
   }
 }
 
