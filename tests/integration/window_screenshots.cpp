@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QPixmap>
+#include <QScrollArea>
 #include <QTemporaryDir>
 #include <QWidget>
 #include <cstdio>
@@ -181,6 +182,14 @@ int main(int argc, char** argv) {
                .arg(i)
                .arg(QString::fromStdString(pages[static_cast<size_t>(i)]->Name()), suffix),
            i == 1 ? 1200 : 100);
+      // A page taller than the page area: the whole of it, below what scrolls out of view.
+      const std::string sheet = pages[static_cast<size_t>(i)]->Name();
+      auto* scroll = qobject_cast<QScrollArea*>(front.Renderer().Widget(sheet));
+      if (scroll != nullptr && scroll->widget() != nullptr &&
+          scroll->widget()->height() > scroll->viewport()->height()) {
+        shot(scroll->widget(),
+             QString("page%1-%2-whole%3.png").arg(i).arg(QString::fromStdString(sheet), suffix), 0);
+      }
     }
     window.shell.SelectPage(0);
 
@@ -188,6 +197,21 @@ int main(int argc, char** argv) {
     for (Control* c : overlays) {
       c->SetVisible(true);
       shot(frame, QString("overlay-%1%2.png").arg(QString::fromStdString(c->Name()), suffix), 50);
+      // The further pages of a page control on the panel (the driving style beside the calibration).
+      for (Control* tabs : model.Children(c->Name())) {
+        if (tabs->GetKind() != Kind::PageControl) continue;
+        const int shown = tabs->Index();
+        const std::vector<Control*> tab_pages = model.Children(tabs->Name());
+        for (int i = 1; i < static_cast<int>(tab_pages.size()); ++i) {
+          tabs->SetIndex(i);
+          shot(frame,
+               QString("overlay-%1-%2%3.png")
+                   .arg(QString::fromStdString(c->Name()),
+                        QString::fromStdString(tab_pages[static_cast<size_t>(i)]->Name()), suffix),
+               50);
+        }
+        tabs->SetIndex(shown);
+      }
       c->SetVisible(false);
     }
     // The message panel with a message on it.
