@@ -10,6 +10,8 @@
 #include <sstream>
 
 #include "FakePlatform.h"
+#include "TrackerSim.h"
+#include "World.h"
 #include "app/MainWindow.h"
 #include "platform/IniFile.h"
 #include "ui/Messages.h"
@@ -248,6 +250,35 @@ TEST_F(Captions, TheToggleShowsEveryKeyInEnglishAndTheDesignAgainOnTheWayBack) {
     if (it == designed.end()) continue;
     EXPECT_EQ(Shown(key), it->second.text) << key;
   }
+}
+
+// The password prompt and the confirmation question set their texts each time
+// they open: after a switch to English they must not come back in Russian.
+TEST(CaptionsAtRunTime, ThePromptAndTheQuestionSpeakTheLanguageShown) {
+  sim::SimConfig locked;
+  locked.password = 1234;
+  fake::World world(locked);
+  world.w().link.AutoReadConfig = false;
+  world.env.dir.Write("language.lng", ReadFile(RLVEXA_SOURCE_DIR "/data/language.lng"));
+  world.Start();
+  world.env.clock.RunUntil([&] { return world.w().link.Connected; }, 3000);
+  world.env.clock.Advance(20);
+  ui::ControlModel& c = world.w().controls;
+  ASSERT_TRUE(c.UserClick("LangImage"));
+  ASSERT_TRUE(c.UserClick("DeleteTrack"));
+  EXPECT_EQ(c["PageControlMes"].Index(), 2);
+  EXPECT_EQ(c["Label31"].Text(), "Do you really want to do this?");
+  // The locked tracker refuses the erase and asks for its password.
+  ASSERT_TRUE(c.UserClick("Button3"));
+  world.env.clock.Advance(200);
+  ASSERT_TRUE(c["MESPANEL"].Visible());
+  ASSERT_EQ(c["PageControlMes"].Index(), 1);
+  EXPECT_EQ(c["Label20"].Text(), "Enter the password");
+  ASSERT_TRUE(c.UserClick("Button2"));
+
+  ASSERT_TRUE(c.UserClick("LangImage"));
+  ASSERT_TRUE(c.UserClick("DeleteTrack"));
+  EXPECT_EQ(c["Label31"].Text(), "Вы действительно хотите выполнить данную операцию!");
 }
 
 }  // namespace
