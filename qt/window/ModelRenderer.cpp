@@ -933,6 +933,11 @@ void ModelRenderer::Sync(Node& n, Prop prop) {
         // What changed inside while hidden is laid out anew when shown.
         if (c.Visible()) RefreshLayouts(n.w);
         n.w->setVisible(c.Visible());
+        // Tab captions renamed while hidden (a language switch) keep the widths
+        // of the old ones until the bar is measured again, now that it shows.
+        if (c.Visible()) {
+          for (QTabBar* tabs : n.w->findChildren<QTabBar*>()) tabs->setIconSize(tabs->iconSize());
+        }
         if (n.placement == Placement::Overlay && c.Visible()) {
           // Over the pages and over any panel shown before it.
           Place(n);

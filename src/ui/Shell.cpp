@@ -294,7 +294,8 @@ void Shell::GetPassword(char code) {
         return;
       }
       c["PageControlMes"].SetIndex(kMesPagePassword);
-      c["Label20"].SetText(kAskPasswordText);
+      // In the language the window shows (the designed text is the Russian one).
+      c["Label20"].SetText(w_.messages.GetStringOr("Captions", "Label20", kAskPasswordText));
       c["PassEdit"].SetText(kDefaultPassword);
       c["MESPANEL"].SetVisible(true);
       c.SetFocus("PassEdit");
@@ -366,7 +367,7 @@ void Shell::DeleteTrackClick() {
   // confirms it: after "Нет" no accepted password may erase the track.
   ConfirmAction = kConfirmDeleteTrack;
   c["PageControlMes"].SetIndex(kMesPageConfirm);
-  c["Label31"].SetText(kConfirmText);
+  c["Label31"].SetText(w_.messages.GetStringOr("Captions", "Label31", kConfirmText));
   c["MESPANEL"].SetVisible(true);
   c.SetFocus("Button4");
 }

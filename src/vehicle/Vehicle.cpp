@@ -94,7 +94,8 @@ void Vehicle::DeclareControls(ui::ControlModel& m) {
   add("Label54", Kind::Label, "TabSheet14", "Считано:");
 
   // The transparent mode on the remote-configuration page.
-  add("TransPortGroup", Kind::GroupBox, "TabSheet12", "Прозрачный режим");
+  // Below the remote-configuration group, which has a place of its own.
+  add("TransPortGroup", Kind::GroupBox, "TabSheet12", "Прозрачный режим").SetGeometry({8, 112, 520, 190});
   add("TransPortLabel", Kind::Label, "TransPortGroup", "Выберите порт");
   ui::Control& port = add("TransPort", Kind::ComboBox, "TransPortGroup");
   port.SetItems({"GSM PORT", "GNSS PORT", "485 PORT"});

@@ -8,6 +8,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QPixmap>
+#include <QScrollArea>
+#include <QTemporaryDir>
 #include <QWidget>
 #include <cstdio>
 #include <string>
@@ -153,39 +155,74 @@ int main(int argc, char** argv) {
     if (c->GetKind() == Kind::Panel && !IsFrameArea(c->Name())) overlays.push_back(c);
   }
 
-  // The seven pages.
-  const std::vector<Control*> pages = model.Children("RzPageControl1");
-  for (int i = 0; i < rlv::ui::Shell::kPageCount && i < static_cast<int>(pages.size()); ++i) {
-    window.shell.SelectPage(i);
-    for (Control* c : overlays) c->SetVisible(false);
-    // The monitoring page fills with the tracker's status polls.
-    shot(frame,
-         QString("page%1-%2.png").arg(i).arg(QString::fromStdString(pages[static_cast<size_t>(i)]->Name())),
-         i == 1 ? 1200 : 100);
-  }
-  window.shell.SelectPage(0);
-
-  // Each panel over the pages in turn.
-  for (Control* c : overlays) {
-    c->SetVisible(true);
-    shot(frame, QString("overlay-%1.png").arg(QString::fromStdString(c->Name())), 50);
-    c->SetVisible(false);
-  }
-  // The message panel with a message on it.
-  window.messages.MessageShow("Конфигурация успешно записана в прибор");
-  shot(frame, "overlay-MESPANEL-message.png", 50);
-  model["MESPANEL"].SetVisible(false);
-
-  // Secondary windows (the help editor).
-  for (Control* c : model.All()) {
-    if (c->GetKind() != Kind::Window || c->Name() == "MainForm") continue;
-    c->SetVisible(true);
-    front.Renderer().Flush();
-    if (QWidget* widget = front.Renderer().Widget(c->Name())) {
-      shot(widget, QString("window-%1.png").arg(QString::fromStdString(c->Name())), 50);
+  // Every page, overlay panel and secondary window, with `suffix` on each file name.
+  const auto views = [&](const QString& suffix) {
+    // The seven pages.
+    const std::vector<Control*> pages = model.Children("RzPageControl1");
+    for (int i = 0; i < rlv::ui::Shell::kPageCount && i < static_cast<int>(pages.size()); ++i) {
+      window.shell.SelectPage(i);
+      for (Control* c : overlays) c->SetVisible(false);
+      // The monitoring page fills with the tracker's status polls.
+      shot(frame,
+           QString("page%1-%2%3.png")
+               .arg(i)
+               .arg(QString::fromStdString(pages[static_cast<size_t>(i)]->Name()), suffix),
+           i == 1 ? 1200 : 100);
+      // A page taller than the page area: the whole of it, below what scrolls out of view.
+      const std::string sheet = pages[static_cast<size_t>(i)]->Name();
+      auto* scroll = qobject_cast<QScrollArea*>(front.Renderer().Widget(sheet));
+      if (scroll != nullptr && scroll->widget() != nullptr &&
+          scroll->widget()->height() > scroll->viewport()->height()) {
+        shot(scroll->widget(),
+             QString("page%1-%2-whole%3.png").arg(i).arg(QString::fromStdString(sheet), suffix), 0);
+      }
     }
-    c->SetVisible(false);
-  }
+    window.shell.SelectPage(0);
+
+    // Each panel over the pages in turn.
+    for (Control* c : overlays) {
+      c->SetVisible(true);
+      shot(frame, QString("overlay-%1%2.png").arg(QString::fromStdString(c->Name()), suffix), 50);
+      // The further pages of a page control on the panel (the driving style beside the calibration).
+      for (Control* tabs : model.Children(c->Name())) {
+        if (tabs->GetKind() != Kind::PageControl) continue;
+        const int shown = tabs->Index();
+        const std::vector<Control*> tab_pages = model.Children(tabs->Name());
+        for (int i = 1; i < static_cast<int>(tab_pages.size()); ++i) {
+          tabs->SetIndex(i);
+          shot(frame,
+               QString("overlay-%1-%2%3.png")
+                   .arg(QString::fromStdString(c->Name()),
+                        QString::fromStdString(tab_pages[static_cast<size_t>(i)]->Name()), suffix),
+               50);
+        }
+        tabs->SetIndex(shown);
+      }
+      c->SetVisible(false);
+    }
+    // The message panel with a message on it.
+    window.messages.MessageShow(window.messages.GetMessageA(7));
+    shot(frame, "overlay-MESPANEL-message" + suffix + ".png", 50);
+    model["MESPANEL"].SetVisible(false);
+
+    // Secondary windows (the help editor).
+    for (Control* c : model.All()) {
+      if (c->GetKind() != Kind::Window || c->Name() == "MainForm") continue;
+      c->SetVisible(true);
+      front.Renderer().Flush();
+      if (QWidget* widget = front.Renderer().Widget(c->Name())) {
+        shot(widget, QString("window-%1%2.png").arg(QString::fromStdString(c->Name()), suffix), 50);
+      }
+      c->SetVisible(false);
+    }
+  };
+  views("");
+
+  // The same views in the other language, switched with the window's own toggle.
+  model.UserClick("LangImage");
+  bars("bars-connected-2x-en.png");
+  views("-en");
+  model.UserClick("LangImage");
 
   // A sample of every kind of control.
   AddSamplePage(model);

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
+#include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QVBoxLayout>
@@ -57,6 +58,7 @@ class WindowTest : public QObject {
   void wrappedCaptionsFollowTheirText();
   void formRowsMeasureLabelsAnewForWidthAndFont();
   void startUpEndsAfterTheFirstPaint();
+  void tabsRenamedWhileHiddenFitTheirNewCaptions();
 
  private:
   rlv::app::MainWindow& Window() { return front_->Window(); }
@@ -540,6 +542,29 @@ void WindowTest::startUpEndsAfterTheFirstPaint() {
   QTRY_COMPARE(QString::fromStdString(Model()["MCCMNCGRID"].Cell(0, 0)), QString("MCC"));
   QTRY_VERIFY(Model()["SPNLIST"].Items().size() > 10);
   QTRY_COMPARE_WITH_TIMEOUT(Model()["ComPortDeviceCaption"].Text(), std::string("DEMO: RL20Vexa"), 15000);
+void WindowTest::tabsRenamedWhileHiddenFitTheirNewCaptions() {
+  // The calibration methods' tabs, renamed while their panel is hidden (as a
+  // language switch does), are sized for the new captions once it shows.
+  Control& panel = Model()["DopPanel"];
+  panel.SetVisible(true);
+  front_->Renderer().Flush();
+  auto* tabs = W("CalibrateTypePanel")->findChild<QTabBar*>();
+  QVERIFY(tabs != nullptr);
+  QTRY_VERIFY(tabs->isVisible());
+  const int designed_first = tabs->tabRect(0).width();
+  panel.SetVisible(false);
+  front_->Renderer().Flush();
+  Model()["CalibType0"].SetText("Slope");
+  Model()["CalibType1"].SetText("Acceleration on a straight road");
+  panel.SetVisible(true);
+  front_->Renderer().Flush();
+  QTRY_VERIFY(tabs->isVisible());
+  QCOMPARE(tabs->tabText(1), QString("Acceleration on a straight road"));
+  for (int i = 0; i < tabs->count(); ++i) {
+    QVERIFY2(tabs->tabRect(i).width() > tabs->fontMetrics().horizontalAdvance(tabs->tabText(i)),
+             qPrintable(tabs->tabText(i)));
+  }
+  QVERIFY(tabs->tabRect(0).width() < designed_first);
 }
 
 QTEST_MAIN(WindowTest)
