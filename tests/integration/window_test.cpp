@@ -542,6 +542,8 @@ void WindowTest::startUpEndsAfterTheFirstPaint() {
   QTRY_COMPARE(QString::fromStdString(Model()["MCCMNCGRID"].Cell(0, 0)), QString("MCC"));
   QTRY_VERIFY(Model()["SPNLIST"].Items().size() > 10);
   QTRY_COMPARE_WITH_TIMEOUT(Model()["ComPortDeviceCaption"].Text(), std::string("DEMO: RL20Vexa"), 15000);
+}
+
 void WindowTest::tabsRenamedWhileHiddenFitTheirNewCaptions() {
   // The calibration methods' tabs, renamed while their panel is hidden (as a
   // language switch does), are sized for the new captions once it shows.
