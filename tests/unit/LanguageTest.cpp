@@ -241,6 +241,27 @@ TEST(LanguageToggle, SendsNothingAndWritesNoFileWithATrackerConnected) {
   EXPECT_EQ(c["LType"].Text(), type);
 }
 
+TEST(LanguageToggle, AScanKeepsItsCountdownAndReadoutsWaitingForATrackerTurnEnglish) {
+  Shipped s;
+  ui::ControlModel& c = s.w().controls;
+  ASSERT_TRUE(c.UserClick("Button12"));
+  ASSERT_TRUE(c.UserClick("Button14"));
+  s.env.clock.Advance(3000);
+  const std::string counting = c["Button14"].Text();
+  ASSERT_EQ(counting.rfind("Скан: ", 0), 0u);
+  s.Toggle();
+  EXPECT_EQ(c["Button14"].Text(), counting);
+  // No record has arrived: the readouts show their English captions.
+  EXPECT_EQ(c["LType"].Text(), s.En("Captions", "LType"));
+  EXPECT_EQ(c["LLat"].Text(), s.En("Captions", "LLat"));
+  s.env.clock.Advance(30000);
+  EXPECT_EQ(s.w().bluetooth.ScanCountdown, 0);
+  EXPECT_EQ(c["Button14"].Text(), s.En("Captions", "Button14"));
+  s.Toggle();
+  EXPECT_EQ(c["Button14"].Text(), "Сканировать");
+  EXPECT_EQ(c["LType"].Text(), "Тип прибора:");
+}
+
 // A language file of our own, to test how its sections are applied.
 struct Custom : fake::World {
   explicit Custom(const std::string& text) : fake::World({}, false) {
