@@ -97,6 +97,6 @@ sed -n 's/^page \([0-9]\) \([^ ]*\) *median *\([0-9.]*\) ms *max *\([0-9.]*\) ms
   "$OUT/pages" | while read -r index name median max cpu; do
   printf '%-34s %-16s %s\n' "page switch $index ($name)" "$median ms" "max $max ms, processor $cpu ms; goal <= 16 ms"
 done
-for name in BM_Crc16/4096 BM_Crc8/4096 BM_ScanFrames_StatusAnswers BM_ScanFrames_Noise; do
+for name in BM_Crc16/4096 BM_Crc8/4096 BM_ScanFrames_StatusAnswers BM_ScanFrames_StatusFramesUnshown BM_ScanFrames_Noise; do
   printf '%-34s %-16s %s\n' "codec ${name#BM_}" "$(gbs "$name") GB/s" ">= 1 GB/s"
 done
