@@ -214,6 +214,20 @@ bool ParseInt(const std::string& text, int& out) {
   return true;
 }
 
+// Item `index` of a list, when the list has it.
+void SetItem(Control& control, int index, const std::string& text) {
+  if (index < 0 || index >= static_cast<int>(control.Items().size())) return;
+  if (control.Items()[static_cast<size_t>(index)] == text) return;
+  std::vector<std::string> items = control.Items();
+  items[static_cast<size_t>(index)] = text;
+  control.SetItems(std::move(items));
+}
+
+// The heading (row 0) of column `col` of a grid, when the grid has it.
+void SetHeading(Control& grid, int col, const std::string& text) {
+  if (col >= 0 && col < grid.Cols() && grid.Rows() > 0) grid.SetCell(col, 0, text);
+}
+
 bool HoldsUserValue(Kind kind) {
   return kind == Kind::Edit || kind == Kind::ComboBox || kind == Kind::CheckBox || kind == Kind::ListBox ||
          kind == Kind::RadioGroup || kind == Kind::Grid || kind == Kind::CheckTree;
@@ -363,14 +377,10 @@ void Language::ApplyStrings() {
         control->SetText(text);
         break;
       case Target::Item:
-        if (use.number < static_cast<int>(control->Items().size())) {
-          std::vector<std::string> items = control->Items();
-          items[static_cast<size_t>(use.number)] = text;
-          control->SetItems(std::move(items));
-        }
+        SetItem(*control, use.number, text);
         break;
       case Target::Heading:
-        if (use.number < control->Cols() && control->Rows() > 0) control->SetCell(use.number, 0, text);
+        SetHeading(*control, use.number, text);
         break;
     }
   }
@@ -422,16 +432,10 @@ void Language::ApplyCaptions() {
     int number = 0;
     if (part == "Hint") {
       control->SetHint(text);
-    } else if (part.rfind("Item", 0) == 0 && ParseInt(part.substr(4), number) && number >= 0 &&
-               number < static_cast<int>(control->Items().size())) {
-      if (control->Items()[static_cast<size_t>(number)] != text) {
-        std::vector<std::string> items = control->Items();
-        items[static_cast<size_t>(number)] = text;
-        control->SetItems(std::move(items));
-      }
-    } else if (part.rfind("Col", 0) == 0 && ParseInt(part.substr(3), number) && number >= 0 &&
-               number < control->Cols() && control->Rows() > 0) {
-      control->SetCell(number, 0, text);
+    } else if (part.rfind("Item", 0) == 0 && ParseInt(part.substr(4), number)) {
+      SetItem(*control, number, text);
+    } else if (part.rfind("Col", 0) == 0 && ParseInt(part.substr(3), number)) {
+      SetHeading(*control, number, text);
     }
   }
 }
