@@ -64,8 +64,24 @@ for sec, prefix, control in [("OpList", "Op", "OPERATOR"), ("Outs", "Out", "OUTT
     count = int(sections[sec.lower()]["count"][1])
     items = lambda english: "|".join(text(sec, prefix + str(i), english) for i in range(count))
     texts.append((f"prop {control} items", items(False), items(True)))
-# Every caption and hint of the window's own section.
+# Readouts of the monitoring page: with the tracker connected they show its
+# records, each beginning with a monitoring text of the language shown.
+readouts = {"LType": "Str0", "LNumber": "Str1", "LVer": "Str3", "LDateTime": "Str4", "LLat": "Str5",
+            "LLon": "Str6", "LSat": "Str10", "LCsq": "Str26"}
+prefixes = [(f"prop {name} caption", text("Monitoring", key, False), text("Monitoring", key, True))
+            for name, key in readouts.items()]
+# Every other caption and hint of the window's own section. The readouts a
+# record replaces (the block under their comment) show the tracker's values.
+readout_keys = set()
+in_readouts = False
+for line in open(lng, encoding="utf-8"):
+    if line.startswith(";"):
+        in_readouts = "readouts" in line
+    elif in_readouts and "=" in line:
+        readout_keys.add(line.split("=", 1)[0].strip())
 for key, value in sections.get("captions", {}).values():
+    if key in readout_keys:
+        continue
     if "." not in key:
         texts.append((f"prop {key} caption", lang(value, False), lang(value, True)))
     elif key.endswith(".hint"):
@@ -100,15 +116,17 @@ for _, reading in values:
     commands.append(reading)
     expected.append(None)  # whatever it is, it must come back
     readings.append(len(expected) - 1)
-for command, ru, en in texts:
-    ask(command, "ok " + ru)
+def ask_all(english):
+    for command, ru, en in texts:
+        ask(command, "ok " + (en if english else ru))
+    for command, ru, en in prefixes:
+        ask(command, "PREFIX ok " + (en if english else ru))
+ask_all(False)
 ask("click LangImage", "ok")
-for command, ru, en in texts:
-    ask(command, "ok " + en)
+ask_all(True)
 ask("prop LangImage index", "ok 1")
 ask("click LangImage", "ok")
-for command, ru, en in texts:
-    ask(command, "ok " + ru)
+ask_all(False)
 for i, (_, reading) in enumerate(values):
     commands.append(reading)
     expected.append(("same", readings[i]))
@@ -137,6 +155,9 @@ bad = 0
 for i, (command, want, got) in enumerate(zip(commands, expected, answers)):
     if want == "ANY":
         ok = got.startswith("ok")
+    elif want.startswith("PREFIX "):
+        want = want[7:]
+        ok = got.startswith(want) and len(got) > len(want)
     elif want.startswith("SAME "):
         ok = got == answers[int(want[5:])]
         want = answers[int(want[5:])]
