@@ -273,7 +273,8 @@ void PageValues::Restore(ControlModel& model) const {
     if (c == nullptr) continue;
     switch (c->GetKind()) {
       case Kind::Edit:
-        c->SetText(v.text);
+        // Untouched edits are left alone (a focused one keeps its cursor).
+        if (c->Text() != v.text) c->SetText(v.text);
         break;
       case Kind::CheckBox:
         c->SetChecked(v.checked);
