@@ -526,8 +526,8 @@ QWidget* ModelRenderer::CreateWidget(Node& n, QWidget* parent) {
       table->setSelectionMode(QAbstractItemView::SingleSelection);
       table->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                              QAbstractItemView::AnyKeyPressed);
-      // The Bluetooth list holds what the tracker reported; a row is chosen whole.
-      if (name == "BlueScan") {
+      // A grid of what the program or the tracker put in it: a row is chosen whole.
+      if (c.ReadOnly()) {
         table->setEditTriggers(QAbstractItemView::NoEditTriggers);
         table->setSelectionBehavior(QAbstractItemView::SelectRows);
       }

@@ -32,6 +32,7 @@ void Bluetooth::DeclareControls(ui::ControlModel& m) {
   panel.SetVisible(false);
   panel.SetColor(ui::Rgb(255, 255, 255));
   ui::Control& grid = m.Add(kGrid, ui::Kind::Grid, kPanel);
+  grid.SetReadOnly(true);
   grid.SetGridSize(2, 1 + kFirstRows);
   ui::Control& profile = m.Add(kProfile, ui::Kind::RadioGroup, kPanel);
   profile.SetText("HandFree profile");

@@ -178,6 +178,8 @@ void PeripheralsGroup(ControlModel& m) {
   Label(m, "Label12", "DevPage1", "Сетевой адрес ДУТ 2");
   Edit(m, "FUEL2", "DevPage1", "0", 5, true);
   Control& modbus = Grid(m, "ModBusStr", "DevPage2", 5, 6);
+  // Rows are edited in the row editor; the last column is the tracker's.
+  modbus.SetReadOnly(true);
   const char* headings[5] = {"ID", "Функция", "Регистр", "Длина", "Значение"};
   for (int c = 0; c < 5; ++c) modbus.SetCell(c, 0, headings[c]);
   // The tachograph page.

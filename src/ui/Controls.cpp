@@ -466,7 +466,7 @@ bool ControlModel::UserSelectCell(const std::string& name, int col, int row) {
 bool ControlModel::UserSetCell(const std::string& name, int col, int row, const std::string& text) {
   if (!Usable(name)) return false;
   Control& c = (*this)[name];
-  if (col < 0 || row < 0 || col >= c.Cols() || row >= c.Rows()) return false;
+  if (c.ReadOnly() || col < 0 || row < 0 || col >= c.Cols() || row >= c.Rows()) return false;
   c.SetCell(col, row, text);
   EventArgs args;
   args.col = col;

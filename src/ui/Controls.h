@@ -163,6 +163,10 @@ class Control {
 
   // Grids.
   int Rows() const { return rows_; }
+  // A grid that shows what the program puts in it: the user selects rows of
+  // it but cannot type into its cells.
+  bool ReadOnly() const { return read_only_; }
+  void SetReadOnly(bool on) { read_only_ = on; }
   int Cols() const { return cols_; }
   void SetGridSize(int cols, int rows);
   std::string Cell(int col, int row) const;
@@ -205,6 +209,7 @@ class Control {
   std::string hint_;
   int max_length_ = 0;
   bool digits_only_ = false;
+  bool read_only_ = false;
   std::string charset_;
   int rows_ = 0;
   int cols_ = 0;

@@ -227,6 +227,9 @@ TEST(MainRecord, ModbusRowsArePackedFromTheFirstEntry) {
   EXPECT_EQ(grid.Cell(0, 2), "9");
   EXPECT_EQ(grid.Cell(2, 1), "300");
   EXPECT_EQ(grid.Cell(0, 3), "");
+  // Rows change only through the row editor: the grid takes no typing.
+  EXPECT_FALSE(p.w().controls.UserSetCell("ModBusStr", 0, 3, "12"));
+  EXPECT_EQ(grid.Cell(0, 3), "");
 }
 
 TEST(MainRecord, DrivingStyleSetsTwoStatusTags) {

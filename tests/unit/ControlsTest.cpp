@@ -96,6 +96,13 @@ TEST_F(Model, MemoLinesAndGridBounds) {
   EXPECT_EQ(m["Grid"].Cell(2, 1), "kept");
   EXPECT_TRUE(m.UserSelectCell("Grid", 3, 2));
   EXPECT_EQ(m["Grid"].SelectedCol(), 3);
+  // A read-only grid is chosen from, not typed into.
+  m["Grid"].SetReadOnly(true);
+  EXPECT_FALSE(m.UserSetCell("Grid", 2, 1, "typed"));
+  EXPECT_EQ(m["Grid"].Cell(2, 1), "kept");
+  EXPECT_TRUE(m.UserSelectCell("Grid", 2, 1));
+  m["Grid"].SetCell(2, 1, "from code");
+  EXPECT_EQ(m["Grid"].Cell(2, 1), "from code");
 }
 
 TEST_F(Model, ObserversSeeChangesAndNamesAreUnique) {
