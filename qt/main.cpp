@@ -35,11 +35,13 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: rlvexa-configurator [--headless] [--demo] [--dir DIR] [--tracker-port PATH] [--help] "
-    "[--version]\n"
+    "usage: rlvexa-configurator [--headless] [--demo] [--fast] [--dir DIR] [--tracker-port PATH] "
+    "[--help] [--version]\n"
     "  --headless           automation mode: commands on standard input, one answer line\n"
     "                       per command on standard output (also the mode without a display)\n"
     "  --demo               a simulated tracker behind the virtual serial port \"DEMO\"\n"
+    "  --fast               the fast link: complete answers are read as they arrive,\n"
+    "                       without the quiet wait (also FastLink=1 in config.ini)\n"
     "  --dir DIR            the folder of the settings, language file, logs and downloads\n"
     "                       (default: installed, the user's data folder\n"
     "                       $XDG_DATA_HOME/rlvexa-configurator; run from the build folder,\n"
@@ -95,6 +97,9 @@ std::optional<Parsed> ParseArguments(const QStringList& args) {
     } else if (arg == "--demo") {
       if (!flag()) return std::nullopt;
       parsed.options.demo = true;
+    } else if (arg == "--fast") {
+      if (!flag()) return std::nullopt;
+      parsed.options.fast_link = true;
     } else if (arg == "--dir" || arg == "--tracker-port") {
       const auto v = value();
       if (!v || v->isEmpty()) {

@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include <climits>
 #include <filesystem>
 #include <iostream>
 
@@ -38,6 +39,7 @@ MainWindow::MainWindow(platform::Platform& platform, Options opts)
       diagnostics(*this),
       bluetooth(*this),
       language(*this) {
+  link.FastLink = options.fast_link;
   ui::DeclareMainControls(controls);
   monitor::Monitoring::DeclareControls(controls);
   protocol::FaultLog::DeclareControls(controls);
@@ -63,12 +65,16 @@ MainWindow::MainWindow(platform::Platform& platform, Options opts)
   cloud.BindHandlers();
   updates.BindHandlers();
 
-  Timer1 = plat.timers->CreateTimer();
+  Timer1 = CreateTimer([this] { Timer1Timer(); });
   Timer1->SetInterval(10);
-  Timer1->SetHandler([this] { Timer1Timer(); });
-  Find_device = plat.timers->CreateTimer();
+  Find_device = CreateTimer([this] { Find_deviceTimer(); });
   Find_device->SetInterval(1000);
-  Find_device->SetHandler([this] { Find_deviceTimer(); });
+  rx_step_ = gate.Add([this] {
+    const int count = rx_count_;
+    rx_count_ = 0;
+    codec.ComPortRxChar(count);
+  });
+  device_step_ = gate.Add([this] { discovery.CheckDevicePresence(); });
 
   // The help line of every control that explains itself.
   shell.BindHelpLine();
@@ -94,7 +100,10 @@ void MainWindow::FormCreate() {
   if (created_) return;
   created_ = true;
   config.LocalizeDesignedDecimals();
-  plat.serial->SetReceivedHandler([this](int count) { codec.ComPortRxChar(count); });
+  plat.serial->SetReceivedHandler([this](int count) {
+    if (count > 0) rx_count_ = count < INT_MAX - rx_count_ ? rx_count_ + count : INT_MAX;
+    gate.Run(rx_step_);
+  });
   plat.devices->SetChangeHandler([this](platform::DeviceEvent event) { OnDeviceChange(event); });
   plat.devices->StartNotifications();
   plat.hotkeys->SetHandler([this](int id) { OnHotKey(id); });
@@ -152,7 +161,7 @@ void MainWindow::FormDestroy() {
 
 void MainWindow::OnDeviceChange(platform::DeviceEvent event) {
   if (event == platform::DeviceEvent::Arrival || event == platform::DeviceEvent::RemoveComplete) {
-    discovery.CheckDevicePresence();
+    gate.Run(device_step_);
   }
 }
 
@@ -170,6 +179,14 @@ void MainWindow::ReportProblem(const std::string& text) {
 std::string MainWindow::ResolveDataPath(const std::string& path) const {
   if (path.empty() || !std::filesystem::u8path(path).is_relative()) return path;
   return DataPath(path);
+}
+
+std::unique_ptr<platform::ITimer> MainWindow::CreateTimer(std::function<void()> handler) {
+  if (plat.timers == nullptr) return nullptr;
+  std::unique_ptr<platform::ITimer> timer = plat.timers->CreateTimer();
+  const EventGate::StepId step = gate.Add(std::move(handler));
+  timer->SetHandler([this, step] { gate.Run(step); });
+  return timer;
 }
 
 platform::IFiles& MainWindow::Files() const {

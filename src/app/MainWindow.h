@@ -1,9 +1,11 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "Version.h"
+#include "app/EventGate.h"
 #include "app/Options.h"
 #include "bundle/Bundle.h"
 #include "config/Bluetooth.h"
@@ -70,11 +72,15 @@ class MainWindow {
   std::string ResolveDataPath(const std::string& path) const;
   // The platform's file service, the standard one when the platform names none.
   platform::IFiles& Files() const;
+  // A timer whose handler runs through the event gate (null without timers).
+  std::unique_ptr<platform::ITimer> CreateTimer(std::function<void()> handler);
 
   platform::Platform& plat;
   const Options options;
   ui::ControlModel controls;
   link::LinkState link;
+  // Every timer tick and every read of the port and the tunnel runs through it.
+  EventGate gate;
 
   link::PacketCodec codec;
   link::PortDiscovery discovery;
@@ -106,6 +112,10 @@ class MainWindow {
   bool closed_ = false;
   bool after_first_paint_ = false;
   bool destroyed_ = false;
+  // Bytes the port announced while the gate held their read back.
+  int rx_count_ = 0;
+  EventGate::StepId rx_step_ = 0;
+  EventGate::StepId device_step_ = 0;
 };
 
 }  // namespace rlv::app

@@ -12,6 +12,7 @@ struct Options {
   std::string tracker_port;  // --tracker-port: one more present tracker device
   bool headless = false;     // --headless
   bool demo = false;         // --demo
+  bool fast_link = false;    // --fast: the fast link, whatever the settings say
 };
 
 }  // namespace rlv::app

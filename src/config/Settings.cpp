@@ -45,6 +45,7 @@ void WindowSettings::ReadFormSettings() {
   w_.remote.ListenAddress = text("Settings", "RemoteListenAddress", "");
   w_.remote.AllowedPeers = net::SplitAddressList(text("Settings", "RemoteAllowedPeers", ""));
   ReviewBeforeWrite = integer("Settings", "ReviewBeforeWrite", 1) != 0;
+  w_.link.FastLink = w_.options.fast_link || integer("Settings", "FastLink", 0) != 0;
 }
 
 std::string WindowSettings::Problem(const char* key, const std::string& why) const {

@@ -30,9 +30,8 @@ constexpr int kMsgNotConfigFile = 126;
 
 Transfer::Transfer(app::MainWindow& w) : w_(w) {
   if (w_.plat.timers != nullptr) {
-    TimerProgress = w_.plat.timers->CreateTimer();
+    TimerProgress = w_.CreateTimer([this] { TimerProgressTimer(); });
     TimerProgress->SetInterval(kWaitTickMs);
-    TimerProgress->SetHandler([this] { TimerProgressTimer(); });
   }
 }
 

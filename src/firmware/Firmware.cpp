@@ -68,9 +68,8 @@ ImageVerdict ParseImage(std::vector<uint8_t> file, uint8_t device_type, bool any
 
 Firmware::Firmware(app::MainWindow& w) : w_(w) {
   if (w_.plat.timers != nullptr) {
-    Timer2 = w_.plat.timers->CreateTimer();
+    Timer2 = w_.CreateTimer([this] { Timer2Timer(); });
     Timer2->SetInterval(kGnssIdleInterval);
-    Timer2->SetHandler([this] { Timer2Timer(); });
   }
 }
 

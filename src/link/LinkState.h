@@ -22,6 +22,9 @@ struct LinkState {
   // Bytes announced since the last scan, and link ticks since the first of them.
   uint32_t RxPending = 0;
   uint16_t RxBusyTicks = 0;
+  // The fast link: complete frames with a valid checksum are handed over as
+  // they arrive instead of after the quiet gate.
+  bool FastLink = false;
   uint8_t PollCountdown = 0;
   uint8_t TickCount = 0;
   bool FastNavPoll = false;

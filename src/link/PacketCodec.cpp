@@ -1,6 +1,8 @@
 #include "link/PacketCodec.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "app/MainWindow.h"
 #include "link/Bytes.h"
@@ -69,18 +71,60 @@ void PacketCodec::ComPortRxChar(int count) {
   if (count > 0) s.RxPending += static_cast<uint32_t>(count);
   // A full buffer is scanned on the next tick, however busy the line is.
   s.RxQuiet = s.RxPending >= kBufferSize ? 1 : kQuietTicks;
+  if (s.FastLink) TakeCompleteFrames();
   if (sleeping) w_.discovery.ScheduleLinkTick();
+}
+
+void PacketCodec::TakeCompleteFrames() {
+  LinkState& s = w_.link;
+  if (!s.PortOpen) {
+    rx_held_ = 0;
+    return;
+  }
+  const int n =
+      w_.plat.serial->Read(RxBuffer_.data() + rx_held_, static_cast<int>(RxBuffer_.size() - rx_held_));
+  if (n > 0) rx_held_ += std::min(static_cast<size_t>(n), RxBuffer_.size() - rx_held_);
+  for (;;) {
+    const uint8_t* b = RxBuffer_.data();
+    if (rx_held_ < 8 || std::memcmp(b, "SLRL", 4) != 0) break;
+    const size_t length = GetU16(b + 4);
+    const size_t size = 4 + 2 + length + 2;
+    if (length < 2 || size > rx_held_ || Crc16(b + 6, length) != GetU16(b + 6 + length)) break;
+    // The frame leaves the buffer before it is handled: a handler that scans
+    // (or closes the port) never meets it again.
+    const std::vector<uint8_t> frame(b + 4, b + size);
+    std::memmove(RxBuffer_.data(), b + size, rx_held_ - size);
+    rx_held_ -= size;
+    std::memset(RxBuffer_.data() + rx_held_, 0, size);
+    if (rx_held_ == 0) {
+      // Nothing is left for the quiet gate.
+      s.RxQuiet = 0;
+      s.RxPending = 0;
+      s.RxBusyTicks = 0;
+    }
+    w_.dispatcher.Read_Data(frame.data(), frame.size());
+    if (!w_.link.PortOpen) {
+      rx_held_ = 0;
+      return;
+    }
+  }
 }
 
 void PacketCodec::Receive_analyse() {
   w_.link.RxQuiet = 0;
   w_.link.RxPending = 0;
   w_.link.RxBusyTicks = 0;
-  if (!w_.link.PortOpen) return;
-  const int n = w_.plat.serial->Read(RxBuffer_.data(), static_cast<int>(RxBuffer_.size()));
+  if (!w_.link.PortOpen) {
+    rx_held_ = 0;
+    return;
+  }
+  // After what the fast link read early and left here.
+  const size_t held = rx_held_;
+  rx_held_ = 0;
+  const int n = w_.plat.serial->Read(RxBuffer_.data() + held, static_cast<int>(RxBuffer_.size() - held));
   w_.plat.serial->ClearInput();
-  if (n <= 0) return;
-  const size_t count = static_cast<size_t>(n) < RxBuffer_.size() ? static_cast<size_t>(n) : RxBuffer_.size();
+  const size_t count = held + (n > 0 ? std::min(static_cast<size_t>(n), RxBuffer_.size() - held) : 0);
+  if (count == 0) return;
   ScanFrames(RxBuffer_.data(), count);
   std::memset(RxBuffer_.data(), 0, count);
 }

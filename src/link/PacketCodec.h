@@ -43,14 +43,22 @@ class PacketCodec {
   void Receive_analyse();
   // Hands every frame found in the block to the dispatcher, in order.
   void ScanFrames(const uint8_t* block, size_t count);
+  // Forgets bytes read from the port and not yet scanned (the port closed).
+  void DropReceived() { rx_held_ = 0; }
 
   const std::array<uint8_t, kBufferSize>& TxBuffer() const { return TxBuffer_; }
   const std::array<uint8_t, kBufferSize>& RxBuffer() const { return RxBuffer_; }
 
  private:
+  // The fast link: reads what has arrived and hands over the complete frames
+  // with a valid checksum at the front of it; the rest waits for the quiet gate.
+  void TakeCompleteFrames();
+
   app::MainWindow& w_;
   std::array<uint8_t, kBufferSize> TxBuffer_{};
   std::array<uint8_t, kBufferSize> RxBuffer_{};
+  // Bytes at the start of RxBuffer_ that the fast link read early and left for the gate.
+  size_t rx_held_ = 0;
 };
 
 }  // namespace rlv::link

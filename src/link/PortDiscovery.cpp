@@ -70,6 +70,7 @@ bool PortDiscovery::OpenPort(const std::string& name) {
 void PortDiscovery::ClosePort() {
   if (!w_.link.PortOpen) return;
   w_.link.PortOpen = false;
+  w_.codec.DropReceived();
   w_.plat.serial->Close();
 }
 
@@ -305,16 +306,27 @@ void PortDiscovery::OnLinkTimer() {
     link_grid_ms_ = now;
   } else {
     // A timer never fires early; a late one still runs the tick it was armed for.
-    const int64_t due = std::max<int64_t>(1, (now - link_grid_ms_) / kLinkTickMs);
+    const int64_t due = std::max<int64_t>(1, DueLinkTicks(now));
     for (int64_t i = 0; i < due; ++i) LinkTick();
     link_grid_ms_ += due * kLinkTickMs;
   }
   ScheduleLinkTick();
 }
 
+int64_t PortDiscovery::DueLinkTicks(int64_t now) {
+  const int64_t due = (now - link_grid_ms_) / kLinkTickMs;
+  const int64_t work = TicksUntilLinkWork();
+  if (due <= work) return due;
+  // Ticks held back longer than the sleep they were armed for (a dialog was
+  // open, the machine stalled) are not replayed: a minute's polls must not
+  // leave at once. The ticks up to the next work still run.
+  link_grid_ms_ += (due - work) * kLinkTickMs;
+  return work;
+}
+
 void PortDiscovery::CatchUpLinkTicks() {
   if (!link_ticking_) return;
-  const int64_t due = (w_.plat.clock->SteadyMs() - link_grid_ms_) / kLinkTickMs;
+  const int64_t due = DueLinkTicks(w_.plat.clock->SteadyMs());
   for (int64_t i = 0; i < due; ++i) LinkTick();
   if (due > 0) link_grid_ms_ += due * kLinkTickMs;
 }

@@ -77,6 +77,8 @@ class PortDiscovery {
   void SendPoll(uint8_t command, uint8_t kind);
   // Ticks until LinkTick has something to do.
   int TicksUntilLinkWork() const;
+  // Link ticks due by `now`, at most those up to the next work.
+  int64_t DueLinkTicks(int64_t now);
   int64_t link_grid_ms_ = 0;  // when the last tick that has run was due
   bool link_ticking_ = false;
   void ReportOpenFailure(const std::string& port, const platform::OpenError& error);

@@ -183,9 +183,8 @@ bool IsValidImei(std::string_view imei) {
 
 Monitoring::Monitoring(app::MainWindow& w) : w_(w) {
   if (w_.plat.timers != nullptr) {
-    Timer500ms = w_.plat.timers->CreateTimer();
+    Timer500ms = w_.CreateTimer([this] { Timer500msTimer(); });
     Timer500ms->SetInterval(500);
-    Timer500ms->SetHandler([this] { Timer500msTimer(); });
   }
 }
 

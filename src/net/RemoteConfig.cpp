@@ -40,7 +40,9 @@ std::vector<std::string> SplitAddressList(const std::string& text) {
   return out;
 }
 
-RemoteConfig::RemoteConfig(app::MainWindow& w) : w_(w) {}
+RemoteConfig::RemoteConfig(app::MainWindow& w) : w_(w) {
+  read_step_ = w_.gate.Add([this] { ConfServerClientRead(); });
+}
 
 RemoteConfig::~RemoteConfig() {
   if (peer_) peer_->Abort();
@@ -94,7 +96,6 @@ uint16_t RemoteConfig::ListeningPort() const {
 void RemoteConfig::Button1Click() {
   ui::Control& button = w_.controls["Button1"];
   if (button.Tag() == 1) {
-    if (ConfServer) ConfServer->Close();
     StopConfigServer();
     return;
   }
@@ -149,14 +150,7 @@ void RemoteConfig::RenderServerState() {
 void RemoteConfig::StopConfigServer() {
   link::LinkState& s = w_.link;
   const bool tracker = s.RemoteTunnelOpen && s.Connected;
-  if (peer_) {
-    peer_->Abort();
-    peer_.reset();
-  }
-  if (ConfServer) {
-    ConfServer->Close();
-    ConfServer.reset();
-  }
+  RetireSockets();
   pending_.clear();
   pending_ticks_ = 0;
   silent_seconds_ = 0;
@@ -204,12 +198,20 @@ void RemoteConfig::ConfServerClientConnect(std::unique_ptr<platform::ITcpSocket>
                    "), IP:" + address);
     return;
   }
-  if (peer_) peer_->Abort();
+  if (peer_) {
+    peer_->Abort();
+    retired_peer_ = std::move(peer_);
+  }
   peer_ = std::move(socket);
   pending_.clear();
   pending_ticks_ = 0;
   silent_seconds_ = 0;
-  peer_->SetReadyReadHandler([this] { ConfServerClientRead(); });
+  peer_->SetReadyReadHandler([this] {
+    // The peer is heard when its bytes arrive, even while a dialog holds
+    // their reading back.
+    silent_seconds_ = 0;
+    w_.gate.Run(read_step_);
+  });
   peer_->SetDisconnectedHandler([this] { ConfServerClientDisconnect(); });
   peer_->SetErrorHandler(
       [this](platform::SocketError error, const std::string&) { ConfServerClientError(error); });
@@ -223,7 +225,8 @@ void RemoteConfig::ConfServerClientConnect(std::unique_ptr<platform::ITcpSocket>
 }
 
 void RemoteConfig::ConfServerClientRead() {
-  if (!peer_ || !peer_->IsConnected()) return;
+  // Bytes that arrived before the peer closed are still read and handled.
+  if (!peer_) return;
   // Frames change what the link tick does (an identified tracker is polled).
   w_.discovery.CatchUpLinkTicks();
   uint8_t chunk[kReadChunk];
@@ -242,6 +245,9 @@ void RemoteConfig::ConfServerClientRead() {
 void RemoteConfig::ScanTunnel(bool final) {
   const uint8_t* b = pending_.data();
   const size_t n = pending_.size();
+  // The frames leave the buffer before any of them is handled: what a handler
+  // does (a dialog's nested events, a close) never meets them again.
+  std::vector<std::vector<uint8_t>> frames;
   size_t keep = n;  // the start of the unfinished frame kept, n = none
   size_t i = 0;
   while (i + 4 <= n) {
@@ -264,8 +270,7 @@ void RemoteConfig::ScanTunnel(bool final) {
     // Magic, length field, the bytes the length counts, CRC.
     const size_t extent = 6 + size_t{link::GetU16(b + i + 4)} + 2;
     if (i + extent <= n) {
-      w_.dispatcher.Read_Data(b + i + 4, extent - 4);
-      if (!peer_) return;
+      frames.emplace_back(b + i + 4, b + i + extent);
     } else if (!final && extent <= kMaxPending) {
       keep = i;
       break;
@@ -284,11 +289,24 @@ void RemoteConfig::ScanTunnel(bool final) {
   if (keep >= n) {
     pending_.clear();
     pending_ticks_ = 0;
-    return;
-  }
-  if (keep > 0) {
+  } else if (keep > 0) {
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(keep));
     pending_ticks_ = 0;
+  }
+  for (const std::vector<uint8_t>& frame : frames) {
+    w_.dispatcher.Read_Data(frame.data(), frame.size());
+    if (!peer_) return;
+  }
+}
+
+void RemoteConfig::RetireSockets() {
+  if (peer_) {
+    peer_->Abort();
+    retired_peer_ = std::move(peer_);
+  }
+  if (ConfServer) {
+    ConfServer->Close();
+    retired_server_ = std::move(ConfServer);
   }
 }
 
@@ -325,6 +343,8 @@ void RemoteConfig::ConnectionLost() {
 }
 
 void RemoteConfig::SecondTick() {
+  retired_peer_.reset();
+  retired_server_.reset();
   if (!peer_ || !peer_->IsConnected()) return;
   if (!pending_.empty() && ++pending_ticks_ >= kPendingTicks) {
     // What looked like the start of a frame never completed: frames after it are still found.

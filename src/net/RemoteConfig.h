@@ -78,9 +78,11 @@ class RemoteConfig {
   void ConfServerClientError(platform::SocketError error);
   // A lost connection: the server stops on the next second.
   void ConnectionLost();
-  // Hands every complete frame of the pending bytes to the dispatcher; an
-  // unfinished frame at the end is kept unless `final`.
+  // Takes every complete frame out of the pending bytes and hands it to the
+  // dispatcher; an unfinished frame at the end is kept unless `final`.
   void ScanTunnel(bool final);
+  // Closes the server and the connection; they are destroyed on the next second.
+  void RetireSockets();
   bool PeerAllowed(const std::string& address) const;
   std::string Text(const char* key, const char* fallback) const;
   // Shows message `message` (followed by `suffix`) as the server's state.
@@ -89,6 +91,12 @@ class RemoteConfig {
   app::MainWindow& w_;
   std::unique_ptr<platform::ITcpServer> ConfServer;
   std::unique_ptr<platform::ITcpSocket> peer_;
+  // A closed server and connection, kept until the next second: a close may
+  // be asked from inside one of their own events.
+  std::unique_ptr<platform::ITcpServer> retired_server_;
+  std::unique_ptr<platform::ITcpSocket> retired_peer_;
+  // The tunnel's reads run through the window's event gate.
+  size_t read_step_ = 0;
   std::vector<uint8_t> pending_;
   int pending_ticks_ = 0;
   int silent_seconds_ = 0;

@@ -43,15 +43,14 @@ std::string PatternSection(int number) {
 }  // namespace
 
 Vehicle::Vehicle(app::MainWindow& w) : w_(w) {
-  TachoRetryTimer = w_.plat.timers->CreateTimer();
-  TachoRetryTimer->SetInterval(kTachoBusyRetryMs);
-  TachoRetryTimer->SetHandler([this] {
+  TachoRetryTimer = w_.CreateTimer([this] {
     // One shot: the start request again after the busy answer.
     TachoRetryTimer->Stop();
     if (!TachoDownloading) return;
     SendTachoStart();
     w_.transfer.ResumeWait();
   });
+  TachoRetryTimer->SetInterval(kTachoBusyRetryMs);
 }
 
 Vehicle::~Vehicle() {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,7 +17,10 @@ namespace rlv::fake {
 struct World {
   static constexpr const char* kTrackerPort = "/dev/ttyACM0";
 
-  explicit World(sim::SimConfig config = {}, bool plugged = true) : sim(std::move(config)) {
+  // `fast_link`: the window started with --fast; by default as the test run
+  // asks through RLVEXA_TEST_FAST_LINK, so one suite runs in both link modes.
+  explicit World(sim::SimConfig config = {}, bool plugged = true, std::optional<bool> fast_link = {})
+      : sim(std::move(config)) {
     env.devices.ports = {"/dev/ttyS0", kTrackerPort, "/dev/ttyS1"};
     env.serial.AddPort("/dev/ttyS0");
     env.serial.AddPort("/dev/ttyS1");
@@ -23,6 +28,8 @@ struct World {
     if (plugged) env.devices.devices.push_back({"STMicroelectronics Virtual COM Port", kTrackerPort});
     app::Options options;
     options.data_dir = env.dir.Path();
+    const char* fast_run = std::getenv("RLVEXA_TEST_FAST_LINK");
+    options.fast_link = fast_link.value_or(fast_run != nullptr && std::string(fast_run) == "1");
     window = std::make_unique<app::MainWindow>(env.platform, options);
     window->controls.Observe([this](const ui::Control& c, ui::Prop prop) {
       if (c.Name() == "MESLABEL" && prop == ui::Prop::Text) shown.push_back(c.Text());

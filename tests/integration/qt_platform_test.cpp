@@ -9,7 +9,9 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QHostAddress>
 #include <QSerialPortInfo>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdlib>
@@ -21,6 +23,9 @@
 #include "QtDevices.h"
 #include "QtPlatform.h"
 #include "QtSerialPort.h"
+#include "TrackerSim.h"
+#include "app/MainWindow.h"
+#include "ui/Automation.h"
 
 namespace {
 
@@ -524,7 +529,8 @@ TEST(QtNetwork, LoopbackExchangeAddressesAndOrderlyClose) {
 
   EXPECT_EQ(WriteText(*l.client, "file#123#4#"), 11);
   EXPECT_EQ(WriteText(*l.accepted, "EndTransfer"), 11);
-  ASSERT_TRUE(l.loop.RunUntil([&] { return l.got_by_server.size() == 11 && l.got_by_client.size() == 11; }, 5000));
+  ASSERT_TRUE(
+      l.loop.RunUntil([&] { return l.got_by_server.size() == 11 && l.got_by_client.size() == 11; }, 5000));
   EXPECT_EQ(l.got_by_server, "file#123#4#");
   EXPECT_EQ(l.got_by_client, "EndTransfer");
 
@@ -566,4 +572,81 @@ TEST(QtNetwork, AbortSendsNoEventAndTheOtherSideSeesTheEnd) {
   ASSERT_TRUE(l.loop.RunUntil([&] { return l.server_side_closed; }, 5000));
   l.loop.RunFor(20);
   EXPECT_FALSE(l.client_closed);
+}
+
+namespace {
+
+// Message boxes that stay open for `hold_ms` of real time, running the Qt
+// event loop meanwhile as a modal box does.
+class HeldBoxes : public rlv::ui::ScriptedDialogs {
+ public:
+  HeldBoxes(qtp::QtEventLoop& loop, int hold_ms) : loop_(loop), hold_ms_(hold_ms) {}
+  void ShowMessage(const std::string& text) override {
+    texts.push_back(text);
+    if (open_ > 0) ++nested;
+    ++open_;
+    if (texts.size() == 1) loop_.RunFor(hold_ms_);
+    --open_;
+  }
+  std::vector<std::string> texts;
+  int nested = 0;
+
+ private:
+  qtp::QtEventLoop& loop_;
+  int hold_ms_;
+  int open_ = 0;
+};
+
+// A tachograph answer that shows the vehicle's registration in a box.
+std::string VehicleBox(const std::string& plate) {
+  std::vector<uint8_t> p = {0, 2, 1, 0, 0};
+  p.insert(p.end(), plate.begin(), plate.end());
+  p.resize(5 + 32, 0);
+  const std::vector<uint8_t> frame = rlv::sim::BuildResponseFrame(69, p);
+  return std::string(frame.begin(), frame.end());
+}
+
+}  // namespace
+
+TEST(QtTunnel, AFrameThatOpensABoxIsHandledOnceWhileMoreArrive) {
+  QTemporaryDir dir;
+  qtp::QtPlatform qt(false, "");
+  platform::Platform services = qt.Services();
+  // Longer than the 3 s after which an unfinished frame is given up.
+  HeldBoxes boxes(qt.loop, 3500);
+  services.dialogs = &boxes;
+  services.clipboard = &boxes;
+  rlv::app::Options options;
+  options.data_dir = dir.path().toStdString();
+  rlv::app::MainWindow w(services, options);
+  w.FormCreate();
+  w.FormShow();
+  w.AfterFirstPaint();
+  w.controls["RconfPort"].SetText("");
+  w.controls.UserClick("Button1");
+  ASSERT_TRUE(w.remote.Listening());
+
+  QTcpSocket tracker;
+  tracker.connectToHost(QHostAddress::LocalHost, w.remote.ListeningPort());
+  ASSERT_TRUE(qt.loop.RunUntil([&] { return w.link.RemoteTunnelOpen; }, 5000));
+  const std::string second = VehicleBox("B2");
+  auto send = [&](const std::string& bytes) {
+    tracker.write(bytes.data(), static_cast<qint64>(bytes.size()));
+  };
+  // The frame that opens the box arrives with half of the next one.
+  send(VehicleBox("A1") + second.substr(0, 9));
+  qt.loop.Post(500, [&] { send(second.substr(9)); });
+  qt.loop.Post(1000, [&] { send(VehicleBox("C3")); });
+  ASSERT_TRUE(qt.loop.RunUntil([&] { return boxes.texts.size() >= 3; }, 10000));
+  qt.loop.RunFor(300);
+
+  ASSERT_EQ(boxes.texts.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    const std::string plate = std::string(1, static_cast<char>('A' + i)) + std::to_string(i + 1);
+    EXPECT_NE(boxes.texts[i].find(":" + plate), std::string::npos) << boxes.texts[i];
+  }
+  EXPECT_EQ(boxes.nested, 0);
+  EXPECT_TRUE(w.link.RemoteTunnelOpen);
+  EXPECT_EQ(tracker.state(), QAbstractSocket::ConnectedState);
+  w.FormClose();
 }

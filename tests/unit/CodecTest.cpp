@@ -265,5 +265,71 @@ TEST(Receive, AFrameSplitAcrossTwoReadsIsLost) {
   for (uint8_t b : world.w().codec.RxBuffer()) ASSERT_EQ(b, 0);
 }
 
+// How received bytes become frames, in the gated and in the fast link: the
+// same frames are handed over, only sooner in the fast one. Each answer shows
+// its message: a restart acknowledged message 79, a reset 88.
+struct Arrival {
+  int64_t at;  // ms after the first bytes
+  Bytes bytes;
+};
+struct ReceiveCase {
+  const char* name;
+  std::vector<Arrival> arrivals;
+  std::vector<std::string> shown;  // the answers handed over, in order
+  bool at_once_when_fast;          // the fast link hands them over without the gate
+};
+
+class ReceiveModes : public ::testing::TestWithParam<bool> {};
+
+TEST_P(ReceiveModes, SplitJoinedAndNoisyFramesAreHandedOverAlike) {
+  const bool fast = GetParam();
+  const Bytes a = sim::BuildResponseFrame(4, {0}), b = sim::BuildResponseFrame(52, {0});
+  auto cat = [](Bytes x, const Bytes& y) {
+    x.insert(x.end(), y.begin(), y.end());
+    return x;
+  };
+  const std::vector<std::string> just_a = {"Message79"}, both = {"Message79", "Message88"};
+  const ReceiveCase cases[] = {
+      {"split across two receive events",
+       {{0, Bytes(a.begin(), a.begin() + 7)}, {5, Bytes(a.begin() + 7, a.end())}},
+       just_a,
+       true},
+      {"two frames in one event", {{0, cat(a, b)}}, both, true},
+      {"a frame followed by noise", {{0, cat(a, Ascii("S\x01noise SLR"))}}, just_a, true},
+      {"noise, then a frame", {{0, cat(Ascii("xx"), a)}}, just_a, false},
+      {"a bad checksum, then a frame", {{0, cat(Bytes(b.begin(), b.end() - 1), a)}}, just_a, false},
+  };
+  for (const ReceiveCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    World world({}, true, fast);
+    world.env.serial.AddPort("COM9");
+    world.w().link.DevicePresent = true;
+    world.w().discovery.OpenPort("COM9");
+    world.w().FormCreate();
+    int64_t last_arrival = 0, handed_over = -1;
+    for (const Arrival& arrival : c.arrivals) {
+      world.env.clock.Post(static_cast<int>(arrival.at), [&world, &last_arrival, bytes = arrival.bytes] {
+        last_arrival = world.env.clock.Now();
+        world.env.serial.Inject(bytes);
+      });
+    }
+    for (int step = 0; step < 200; ++step) {
+      world.env.clock.Advance(1);
+      if (handed_over < 0 && !world.shown.empty()) handed_over = world.env.clock.Now() - last_arrival;
+    }
+    EXPECT_EQ(world.shown, c.shown);
+    // A complete frame at the front needs no quiet gate in the fast link.
+    if (fast && c.at_once_when_fast) {
+      EXPECT_LE(handed_over, 1);
+    } else {
+      EXPECT_GE(handed_over, 40);
+    }
+    for (uint8_t byte : world.w().codec.RxBuffer()) ASSERT_EQ(byte, 0);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Link, ReceiveModes, ::testing::Bool(),
+                         [](const auto& p) { return p.param ? "Fast" : "Gated"; });
+
 }  // namespace
 }  // namespace rlv
