@@ -188,7 +188,7 @@ def main():
           (time.strftime("%Y-%m-%d %H:%M UTC", time.gmtime()), os.cpu_count(), os.getloadavg()[0]))
     print("%-44s %-14s %s" % ("memory, 200 unread GetFile of a 1 MiB build",
                               "%.1f MiB" % statistics.median(grown),
-                              "above idle %.1f MiB; goal < 32 MiB (runs %s)" %
+                              "above idle (idle %.1f MiB); goal < 32 MiB (runs %s)" %
                               (statistics.median(m[1] for m in memory), runs(grown, "%.1f"))))
     print("%-44s %-14s %s" % ("500 concurrent clients, 1 MiB each", "%.2f s" % statistics.median(times),
                               "served %s of 500 (runs %s)" % (runs(served, "%d"), runs(times, "%.2f"))))
