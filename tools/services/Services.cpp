@@ -1,8 +1,12 @@
 #include "Services.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/sockios.h>
+#endif
 
 #include <QDateTime>
 #include <QFile>
@@ -58,6 +62,17 @@ QString AddressOf(const QTcpSocket* socket) {
 
 QString PeerOf(const QTcpSocket* socket) {
   return AddressOf(socket) + ":" + QString::number(socket->peerPort());
+}
+
+// The bytes the system still holds for the peer of `socket` (not yet sent or
+// not yet acknowledged); -1 where the system cannot tell.
+qint64 HeldForPeer(const QTcpSocket* socket) {
+#ifdef SIOCOUTQ
+  int held = 0;
+  if (::ioctl(static_cast<int>(socket->socketDescriptor()), SIOCOUTQ, &held) == 0) return held;
+#endif
+  (void)socket;
+  return -1;
 }
 
 QString SystemReason(int error) {
@@ -128,7 +143,7 @@ class Session : public QObject {
     peer_ = PeerOf(socket_);
     idle_.setSingleShot(true);
     idle_.setInterval(services_.Options().idle_seconds * 1000);
-    connect(&idle_, &QTimer::timeout, this, [this] { Drop("silent too long"); });
+    connect(&idle_, &QTimer::timeout, this, [this] { Idle(); });
     pause_.setSingleShot(true);
     pause_.setInterval(services_.Options().pause_ms);
     connect(&pause_, &QTimer::timeout, this, [this] { Pump(); });
@@ -140,6 +155,7 @@ class Session : public QObject {
     connect(socket_, &QTcpSocket::bytesWritten, this, [this] {
       if (finished_) return;
       idle_.start();
+      held_ = -1;
       if (file_ && !pause_.isActive()) Pump();
       if (!Busy()) Pull();
     });
@@ -220,6 +236,19 @@ class Session : public QObject {
   bool finished_ = false;
 
  private:
+  // Neither input nor output for the idle time. What the system still holds
+  // for the peer may yet be shrinking, as a slow reader drains it: only a
+  // peer that took nothing of it either is silent.
+  void Idle() {
+    const qint64 held = HeldForPeer(socket_);
+    if (held > 0 && held != held_) {
+      held_ = held;
+      idle_.start();
+      return;
+    }
+    Drop("silent too long");
+  }
+
   // Queues the next pieces of the file being sent while the socket has room.
   void Pump() {
     while (file_ && file_left_ > 0 && socket_->bytesToWrite() < kLowWater) {
@@ -240,6 +269,7 @@ class Session : public QObject {
   QTimer pause_;
   std::unique_ptr<QFile> file_;
   qint64 file_left_ = 0;
+  qint64 held_ = -1;  // HeldForPeer() at the last idle check
   bool pulling_ = false;
 };
 
