@@ -8,8 +8,9 @@
 # - start to the first answer of the tracker simulator on a pseudo-terminal,
 #   the configuration read and write, and their floor (bench/pty_timing.py);
 # - the page switches of the window (rlvexa-page-switch-bench);
-# - the codec's throughput on 4 KiB blocks (rlvexa-bench).
-# Not a test: the figures depend on the machine. About 2 minutes with 30 s.
+# - the codec's throughput on 4 KiB blocks (rlvexa-bench);
+# - rlvexa-services under load (bench/services_load.py).
+# Not a test: the figures depend on the machine. About 3 minutes with 30 s.
 # Usage: bench/run_all.sh [BUILD_DIR] [SECONDS]
 set -euo pipefail
 BUILD=${1:-build/default}
@@ -19,7 +20,8 @@ APP=$BUILD/qt/rlvexa-configurator
 SIM=$BUILD/tools/sim/rlvexa-tracker-sim
 PAGES=$BUILD/qt/rlvexa-page-switch-bench
 CODEC=$BUILD/bench/rlvexa-bench
-for program in "$APP" "$SIM" "$PAGES" "$CODEC"; do
+SERVICES=$BUILD/tools/services/rlvexa-services
+for program in "$APP" "$SIM" "$PAGES" "$CODEC" "$SERVICES"; do
   [ -x "$program" ] || {
     echo "build $program first (cmake --build --preset default)" >&2
     exit 2
@@ -61,6 +63,8 @@ python3 "$HERE/pty_timing.py" "$APP" "$SIM" 3 >"$OUT/pty"
 QT_QPA_PLATFORM=offscreen "$PAGES" 15 >"$OUT/pages" 2>/dev/null
 "$CODEC" --benchmark_filter='BM_Crc16/4096$|BM_Crc8/4096$|BM_ScanFrames' --benchmark_format=csv \
   2>/dev/null >"$OUT/codec"
+echo "services under load..." >&2
+python3 "$HERE/services_load.py" "$SERVICES" >"$OUT/services" || true  # its lines say what failed
 
 idle() { sed -n 's/^median: \([0-9.]*\) .*/\1/p' "$OUT/idle-$1"; }
 rss() { sed -n 's/^rss: VmRSS \([0-9]*\) kB, VmHWM \([0-9]*\) kB.*/\1 \2/p' "$OUT/idle-$1"; }
@@ -100,3 +104,4 @@ done
 for name in BM_Crc16/4096 BM_Crc8/4096 BM_ScanFrames_StatusAnswers BM_ScanFrames_StatusFramesUnshown BM_ScanFrames_Noise; do
   printf '%-34s %-16s %s\n' "codec ${name#BM_}" "$(gbs "$name") GB/s" ">= 1 GB/s"
 done
+sed -n '2,$p' "$OUT/services"

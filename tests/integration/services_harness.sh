@@ -2,6 +2,7 @@
 # instances in the background and stops them at the end. Source it after
 # setting SERVICES and WORK (and a fail function).
 SERVICES_PIDS=()
+SERVICES_LAUNCH=()
 
 stop_services() {
   local pid
@@ -10,13 +11,17 @@ stop_services() {
   SERVICES_PIDS=()
 }
 
-# start_services NAME DATA_DIR ADDRESS STORE_PORT UPDATE_PORT: the server's
-# log goes to $WORK/NAME.log; the ports it listens on (0 = any free port)
-# are left in STORE_PORT and UPDATE_PORT.
+# start_services NAME DATA_DIR ADDRESS STORE_PORT UPDATE_PORT [OPTION...]:
+# the server's log goes to $WORK/NAME.log; the ports it listens on (0 = any
+# free port) are left in STORE_PORT and UPDATE_PORT, its process in
+# SERVICES_PID. The words of the array SERVICES_LAUNCH, when set, come before
+# the server's command (a program that runs it, e.g. in its own namespace).
 start_services() {
-  local name=$1 data=$2 address=$3 i
-  "$SERVICES" --data "$data" --listen "$address" --store-port "$4" --update-port "$5" --pause-ms 200 \
-    >"$WORK/$name.out" 2>"$WORK/$name.log" &
+  local name=$1 data=$2 address=$3 store=$4 update=$5 i
+  shift 5
+  "${SERVICES_LAUNCH[@]}" "$SERVICES" --data "$data" --listen "$address" --store-port "$store" \
+    --update-port "$update" --pause-ms 200 "$@" >"$WORK/$name.out" 2>"$WORK/$name.log" &
+  SERVICES_PID=$!
   SERVICES_PIDS+=($!)
   for i in $(seq 100); do
     [ "$(grep -c 'port' "$WORK/$name.out" 2>/dev/null)" -ge 2 ] && break

@@ -2,7 +2,9 @@
 # The store and update server on loopback against a scripted client: requests
 # split anywhere, a header alone in its read before the file, only digit IMEIs
 # and sane sizes accepted, only the listed builds served, the newest build by
-# its numbers, the news, and nothing written outside its data folder.
+# its numbers, the news, requests answered one after the other (a request that
+# comes while a file is sent waits its turn), a news file or build that is a
+# FIFO refused without blocking, and nothing written outside its data folder.
 #
 # usage: services_server.sh RLVEXA_SERVICES
 set -u
@@ -161,6 +163,41 @@ for name in [b"../outside/secret.txt", b"news.txt", b"..\\..\\outside\\secret.tx
 s = connect(update)
 s.sendall(b"DELETE everything")
 check(closed(s), "garbage is dropped")
+
+# Requests sent together are answered in turn: a file, header and body, is
+# complete before the answer to the next request begins.
+s = connect(update)
+s.sendall(b"GetFile=fw5_2031.0102.03.bin#GetFile=fw5_2017.0000.03.bin#Get_CONFUPD:Vexa#")
+s.settimeout(3)
+want = (b"file#firmware\\type-8\\fw5_2031.0102.03.bin#12#newest-build"
+        b"file#firmware\\type-8\\fw5_2017.0000.03.bin#3#old" b"ConfiguratorRLvexa_v1.4.10.0.exe")
+got = b""
+while len(got) < len(want):
+    piece = s.recv(1000)
+    check(piece, "the answers in turn: %r" % got)
+    got += piece
+check(got == want, "the answers in turn: %r" % got)
+s.close()
+
+# A news file or a build that is a FIFO is refused at once; the server goes on.
+os.remove(os.path.join(data, "news.txt"))
+os.mkfifo(os.path.join(data, "news.txt"))
+os.symlink(os.path.join(data, "news.txt"), os.path.join(data, "configurator", "ConfiguratorRLvexa_v1.4.11.0.exe"))
+s = connect(update)
+s.sendall(b"+++GetNews+++")
+s.settimeout(0.5)
+try:
+    check(s.recv(100) == b"", "no news from a FIFO")
+except socket.timeout:
+    pass
+s.close()
+for request in [b"GetFile=ConfiguratorRLvexa_v1.4.11.0.exe#", b"Get_CONFUPD:Vexa#"]:
+    s = connect(update)
+    s.sendall(request)
+    s.settimeout(3)
+    answer = s.recv(100)
+    check(answer in (b"file not exists", b"ConfiguratorRLvexa_v1.4.10.0.exe"), "answered after a FIFO: %r" % answer)
+    s.close()
 PY
 
 grep -q "upload 866000000000001, 11 bytes" "$WORK/srv.log" || fail "the upload is not logged"

@@ -1,18 +1,30 @@
 #include "Services.h"
 
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <linux/sockios.h>
+#endif
+
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QTcpSocket>
 #include <QTimer>
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "monitor/Monitoring.h"
 #include "net/ServiceProtocol.h"
+#include "platform/Files.h"
 
 namespace rlv::services {
 
@@ -25,23 +37,79 @@ constexpr qsizetype kMaxRequest = 512;
 constexpr int kQuestionQuietMs = 100;
 // The news answer fits the client's 2048-byte read.
 constexpr qint64 kMaxNews = 2048 - 6;
+// A file leaves in pieces of kChunk bytes, the next piece only once fewer
+// than kLowWater bytes still wait in the socket: a connection never holds
+// more than kChunk + kLowWater bytes of output.
+constexpr qint64 kChunk = 32 * 1024;
+constexpr qint64 kLowWater = 32 * 1024;
+// Input: at most kReadBuffer bytes wait in the socket and kMaxPending in the
+// request buffer; beyond that the server stops reading and TCP holds the peer.
+constexpr qint64 kReadBuffer = 16 * 1024;
+constexpr qsizetype kMaxPending = 4 * 1024;
+// How long a closing connection may take to hand over what is still queued.
+constexpr int kLingerMs = 5000;
+// After the system refused to accept a connection (out of descriptors), the
+// port is tried again this much later.
+constexpr int kAcceptRetryMs = 1000;
 
-QString PeerOf(const QTcpSocket* socket) {
+QString AddressOf(const QTcpSocket* socket) {
   QHostAddress address = socket->peerAddress();
   bool ok = false;
   const quint32 v4 = address.toIPv4Address(&ok);
   if (ok) address = QHostAddress(v4);
-  return address.toString() + ":" + QString::number(socket->peerPort());
+  return address.toString();
 }
 
-// What a file of the data folder would be as bytes to send; nullopt when it
-// cannot be read or is too large for the protocol.
-std::optional<QByteArray> ReadServed(const QString& path, quint64 max) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly) || static_cast<quint64>(file.size()) > max) return std::nullopt;
-  QByteArray bytes = file.readAll();
-  if (bytes.isEmpty() || static_cast<quint64>(bytes.size()) > max) return std::nullopt;
-  return bytes;
+QString PeerOf(const QTcpSocket* socket) {
+  return AddressOf(socket) + ":" + QString::number(socket->peerPort());
+}
+
+// The bytes the system still holds for the peer of `socket` (not yet sent or
+// not yet acknowledged); -1 where the system cannot tell.
+qint64 HeldForPeer(const QTcpSocket* socket) {
+#ifdef SIOCOUTQ
+  int held = 0;
+  if (::ioctl(static_cast<int>(socket->socketDescriptor()), SIOCOUTQ, &held) == 0) return held;
+#endif
+  (void)socket;
+  return -1;
+}
+
+QString SystemReason(int error) {
+  return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// `path` opened for reading when it is a regular file: a FIFO or a device is
+// never waited on (opened without blocking and checked on the open handle, as
+// the name may change in between). nullptr with the reason in `why` otherwise.
+std::unique_ptr<QFile> OpenRegular(const QString& path, QString* why) {
+  const QByteArray native = QFile::encodeName(path);
+  struct stat st {};
+  if (::stat(native.constData(), &st) != 0) {
+    *why = SystemReason(errno);
+    return nullptr;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    *why = "not a regular file";
+    return nullptr;
+  }
+  const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    *why = SystemReason(errno);
+    return nullptr;
+  }
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    *why = "not a regular file";
+    return nullptr;
+  }
+  auto file = std::make_unique<QFile>();
+  if (!file->open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+    *why = file->errorString();
+    ::close(fd);
+    return nullptr;
+  }
+  return file;
 }
 
 QString Printable(const QByteArray& bytes) {
@@ -63,60 +131,146 @@ bool CouldBecome(const QByteArray& buffer, const QByteArray& word) {
   return buffer.size() < word.size() && word.startsWith(buffer);
 }
 
-// One client connection; deletes itself when the connection ends.
+// One client connection; deletes itself when the connection ends. Requests
+// are taken one at a time: while a file is being sent, or while the answers
+// already given have not left, the next request waits in the socket.
 class Session : public QObject {
  public:
-  Session(Services& services, QTcpSocket* socket) : QObject(&services), services_(services), socket_(socket) {
+  Session(Services& services, QTcpSocket* socket)
+      : QObject(&services), services_(services), socket_(socket), address_(AddressOf(socket)) {
     socket_->setParent(this);
+    socket_->setReadBufferSize(kReadBuffer);
     peer_ = PeerOf(socket_);
     idle_.setSingleShot(true);
     idle_.setInterval(services_.Options().idle_seconds * 1000);
-    connect(&idle_, &QTimer::timeout, this, [this] { Drop("silent too long"); });
+    connect(&idle_, &QTimer::timeout, this, [this] { Idle(); });
+    pause_.setSingleShot(true);
+    pause_.setInterval(services_.Options().pause_ms);
+    connect(&pause_, &QTimer::timeout, this, [this] { Pump(); });
     connect(socket_, &QTcpSocket::readyRead, this, [this] {
       idle_.start();
-      buffer_ += socket_->readAll();
-      Process();
+      Pull();
     });
-    connect(socket_, &QTcpSocket::disconnected, this, [this] { Finish(); });
+    // The peer is taking what is sent: not silent.
+    connect(socket_, &QTcpSocket::bytesWritten, this, [this] {
+      if (finished_) return;
+      idle_.start();
+      held_ = -1;
+      if (file_ && !pause_.isActive()) Pump();
+      if (!Busy()) Pull();
+    });
+    connect(socket_, &QTcpSocket::disconnected, this, [this] {
+      Finish();
+      deleteLater();
+    });
     idle_.start();
   }
+  ~Session() override { services_.Release(address_); }
 
  protected:
+  // Takes the complete requests at the start of buffer_ while !Busy().
   virtual void Process() = 0;
 
   void Log(const QString& text) const { Services::Log(peer_, text); }
 
-  // Ends the connection after what is queued has left.
+  // A file is on its way, or the answers given so far have not left yet.
+  bool Busy() const { return file_ != nullptr || socket_->bytesToWrite() >= kLowWater; }
+
+  // Reads what the peer sent, a bounded piece at a time, and serves it.
+  void Pull() {
+    if (pulling_) return;  // an answer's flush may report progress from inside Process()
+    pulling_ = true;
+    while (!finished_) {
+      if (!Busy()) Process();
+      if (finished_ || Busy()) break;
+      const qint64 room = kMaxPending - buffer_.size();
+      if (room <= 0 || socket_->bytesAvailable() <= 0) break;
+      buffer_ += socket_->read(room);
+    }
+    pulling_ = false;
+  }
+
+  // Ends the connection after what is queued has left (within kLingerMs).
   void Finish() {
     if (finished_) return;
     finished_ = true;
     idle_.stop();
+    pause_.stop();
+    file_.reset();
+    buffer_.clear();
     socket_->disconnectFromHost();
-    deleteLater();
+    if (socket_->state() == QAbstractSocket::UnconnectedState) {
+      deleteLater();
+      return;
+    }
+    QTimer::singleShot(kLingerMs, this, [this] {
+      socket_->abort();
+      deleteLater();
+    });
   }
   void Drop(const QString& why) {
     Log("dropped: " + why);
-    buffer_.clear();
     Finish();
   }
 
-  // The header alone, then the file after the pause.
-  void SendFile(const QByteArray& header, const QByteArray& body) {
-    socket_->write(header);
+  void Answer(const QByteArray& text) {
+    socket_->write(text);
     socket_->flush();
-    QTimer::singleShot(services_.Options().pause_ms, this, [this, body] {
-      if (finished_) return;
-      socket_->write(body);
-      socket_->flush();
-    });
+  }
+
+  // The header alone, then after the pause the `size` bytes of `file`, a
+  // piece at a time as the socket drains.
+  void SendFile(const QByteArray& header, std::unique_ptr<QFile> file, qint64 size) {
+    Answer(header);
+    file_ = std::move(file);
+    file_left_ = size;
+    pause_.start();
   }
 
   Services& services_;
   QTcpSocket* socket_;
+  QString address_;
   QString peer_;
   QByteArray buffer_;
   QTimer idle_;
   bool finished_ = false;
+
+ private:
+  // Neither input nor output for the idle time. What the system still holds
+  // for the peer may yet be shrinking, as a slow reader drains it: only a
+  // peer that took nothing of it either is silent.
+  void Idle() {
+    const qint64 held = HeldForPeer(socket_);
+    if (held > 0 && held != held_) {
+      held_ = held;
+      idle_.start();
+      return;
+    }
+    Drop("silent too long");
+  }
+
+  // Queues the next pieces of the file being sent while the socket has room.
+  void Pump() {
+    while (file_ && file_left_ > 0 && socket_->bytesToWrite() < kLowWater) {
+      const QByteArray piece = file_->read(std::min(kChunk, file_left_));
+      if (piece.isEmpty()) {
+        Drop("the file shrank while it was sent");
+        return;
+      }
+      socket_->write(piece);
+      file_left_ -= piece.size();
+    }
+    if (file_ && file_left_ == 0) {
+      file_.reset();
+      if (!Busy()) Pull();
+    }
+  }
+
+  QTimer pause_;
+  std::unique_ptr<QFile> file_;
+  qint64 file_left_ = 0;
+  qint64 held_ = -1;  // HeldForPeer() at the last idle check
+  bool pulling_ = false;
 };
 
 // "file#IMEI#size#" and the file: stored; "download#IMEI#": served.
@@ -126,10 +280,10 @@ class StoreSession : public Session {
 
  protected:
   void Process() override {
-    while (!finished_ && !buffer_.isEmpty()) {
+    while (!finished_ && !buffer_.isEmpty() && !Busy()) {
       if (upload_left_ > 0) {
         const qsizetype take = static_cast<qsizetype>(std::min<quint64>(upload_left_, buffer_.size()));
-        upload_ += buffer_.left(take);
+        upload_.insert(upload_.end(), buffer_.constBegin(), buffer_.constBegin() + take);
         buffer_.remove(0, take);
         upload_left_ -= static_cast<quint64>(take);
         if (upload_left_ == 0) Store();
@@ -157,6 +311,7 @@ class StoreSession : public Session {
         Log("upload " + QString(imei) + ", " + QString::number(*bytes) + " bytes");
         imei_ = QString(imei);
         upload_.clear();
+        upload_.reserve(static_cast<size_t>(*bytes));
         upload_left_ = *bytes;
       }
       return true;
@@ -187,18 +342,20 @@ class StoreSession : public Session {
     return false;
   }
 
+  // The upload reaches the disk before it is confirmed; on any failure the
+  // stored file stays as it was and the connection is closed unconfirmed.
   void Store() {
     const QDir data = services_.Data();
     data.mkpath("configs");
-    QSaveFile file(data.filePath("configs/" + imei_ + ".fcg"));
-    if (!file.open(QIODevice::WriteOnly) || file.write(upload_) != upload_.size() || !file.commit()) {
-      Drop("could not store the configuration of " + imei_ + ": " + file.errorString());
+    const QString path = data.filePath("configs/" + imei_ + ".fcg");
+    std::string why;
+    if (!platform::DefaultFiles().Replace(path.toStdString(), upload_, &why)) {
+      Drop("could not store the configuration of " + imei_ + ": " + QString::fromStdString(why));
       return;
     }
     Log("stored " + imei_ + ", " + QString::number(upload_.size()) + " bytes");
     upload_.clear();
-    socket_->write("EndTransfer");
-    socket_->flush();
+    Answer("EndTransfer");
   }
 
   void Download(const QByteArray& imei) {
@@ -207,19 +364,20 @@ class StoreSession : public Session {
       return;
     }
     const QString path = services_.Data().filePath("configs/" + QString(imei) + ".fcg");
-    const auto body = QFileInfo(path).isFile() ? ReadServed(path, net::kMaxStoreFile) : std::nullopt;
-    if (!body) {
-      Log("download " + QString(imei) + ": not stored");
-      socket_->write("notexists#");
-      socket_->flush();
+    QString why;
+    auto file = QFileInfo::exists(path) ? OpenRegular(path, &why) : nullptr;
+    const qint64 size = file ? file->size() : 0;
+    if (!file || size <= 0 || static_cast<quint64>(size) > net::kMaxStoreFile) {
+      Log("download " + QString(imei) + ": not stored" + (why.isEmpty() ? QString() : " (" + why + ")"));
+      Answer("notexists#");
       return;
     }
-    Log("download " + QString(imei) + ", " + QString::number(body->size()) + " bytes");
-    SendFile("file#" + imei + "#" + QByteArray::number(body->size()) + "#", *body);
+    Log("download " + QString(imei) + ", " + QString::number(size) + " bytes");
+    SendFile("file#" + imei + "#" + QByteArray::number(size) + "#", std::move(file), size);
   }
 
   QString imei_;
-  QByteArray upload_;
+  std::vector<uint8_t> upload_;
   quint64 upload_left_ = 0;
 };
 
@@ -229,18 +387,20 @@ class UpdateSession : public Session {
   UpdateSession(Services& services, QTcpSocket* socket) : Session(services, socket) {
     quiet_.setSingleShot(true);
     quiet_.setInterval(kQuestionQuietMs);
-    connect(&quiet_, &QTimer::timeout, this, [this] { Process(true); });
+    connect(&quiet_, &QTimer::timeout, this, [this] {
+      quiet_elapsed_ = true;
+      Pull();
+      quiet_elapsed_ = false;
+    });
   }
 
  protected:
-  void Process() override { Process(false); }
-
- private:
-  void Process(bool quiet) {
+  void Process() override {
     static const QByteArray kFw = "Get_FW,type=", kConf = "Get_CONFUPD:Vexa#", kNews = "+++GetNews+++",
                             kGetFile = "GetFile=", kEnd = "EndTransfer";
+    const bool quiet = quiet_elapsed_;
     quiet_.stop();
-    while (!finished_ && !buffer_.isEmpty()) {
+    while (!finished_ && !buffer_.isEmpty() && !Busy()) {
       if (StartsWith(buffer_, kConf)) {
         buffer_.remove(0, kConf.size());
         const QString name = NewestConfigurator(services_.Data());
@@ -297,20 +457,13 @@ class UpdateSession : public Session {
     }
   }
 
-  void Answer(const QByteArray& text) {
-    socket_->write(text);
-    socket_->flush();
-  }
-
   void News() {
-    QFile file(services_.Data().filePath("news.txt"));
-    if (!file.open(QIODevice::ReadOnly)) {
-      Log("news question: no news");
-      return;
-    }
-    const QByteArray text = file.read(kMaxNews).trimmed();
+    const QString path = services_.Data().filePath("news.txt");
+    QString why;
+    auto file = QFileInfo::exists(path) ? OpenRegular(path, &why) : nullptr;
+    const QByteArray text = file ? file->read(kMaxNews).trimmed() : QByteArray();
     if (text.isEmpty()) {
-      Log("news question: no news");
+      Log("news question: no news" + (why.isEmpty() ? QString() : " (news.txt: " + why + ")"));
       return;
     }
     Log("news question: " + QString::number(text.size()) + " bytes");
@@ -319,20 +472,23 @@ class UpdateSession : public Session {
 
   void GetFile(const QString& name) {
     const auto relative = ServedFile(services_.Data(), name);
-    const auto body =
-        relative ? ReadServed(services_.Data().filePath(*relative), net::kMaxUpdateFile) : std::nullopt;
-    if (!body) {
-      Log("file \"" + Printable(name.toUtf8()) + "\": not served");
+    QString why;
+    auto file = relative ? OpenRegular(services_.Data().filePath(*relative), &why) : nullptr;
+    const qint64 size = file ? file->size() : 0;
+    if (!file || size <= 0 || static_cast<quint64>(size) > net::kMaxUpdateFile) {
+      Log("file \"" + Printable(name.toUtf8()) + "\": not served" +
+          (why.isEmpty() ? QString() : " (" + why + ")"));
       Answer("file not exists");
       return;
     }
-    Log("file " + *relative + ", " + QString::number(body->size()) + " bytes");
+    Log("file " + *relative + ", " + QString::number(size) + " bytes");
     QString path = *relative;
     path.replace('/', '\\');
-    SendFile("file#" + path.toUtf8() + "#" + QByteArray::number(body->size()) + "#", *body);
+    SendFile("file#" + path.toUtf8() + "#" + QByteArray::number(size) + "#", std::move(file), size);
   }
 
   QTimer quiet_;
+  bool quiet_elapsed_ = false;
 };
 
 // The regular files directly in `dir` that the protocol can carry.
@@ -389,18 +545,57 @@ std::optional<QString> ServedFile(const QDir& data, const QString& name) {
 }
 
 Services::Services(ServiceOptions options) : options_(std::move(options)) {
-  connect(&store_, &QTcpServer::newConnection, this, [this] {
-    while (QTcpSocket* socket = store_.nextPendingConnection()) {
-      Log(PeerOf(socket), "store: connected");
-      new StoreSession(*this, socket);
+  connect(&store_, &QTcpServer::newConnection, this, [this] { Accept(store_, true); });
+  connect(&update_, &QTcpServer::newConnection, this, [this] { Accept(update_, false); });
+  for (QTcpServer* server : {&store_, &update_}) {
+    // The system refused a connection (out of descriptors): the server stops
+    // accepting on that port, so it is resumed a little later.
+    connect(server, &QTcpServer::acceptError, this, [this, server](QAbstractSocket::SocketError) {
+      Log("-", QString(server == &store_ ? "store" : "update") + ": cannot accept: " + server->errorString());
+      QTimer::singleShot(kAcceptRetryMs, this, [server] { server->resumeAccepting(); });
+    });
+  }
+}
+
+Services::~Services() {
+  // The sessions give their place back to the counts of this object.
+  const QObjectList children = this->children();
+  for (QObject* child : children) delete dynamic_cast<Session*>(child);
+}
+
+void Services::Accept(QTcpServer& server, bool store) {
+  const QString port = store ? "store" : "update";
+  while (QTcpSocket* socket = server.nextPendingConnection()) {
+    const QString address = AddressOf(socket);
+    int& from_peer = per_peer_[address];
+    QString refused;
+    if (connections_ >= options_.max_connections) {
+      refused = QString::number(connections_) + " connections in all";
+    } else if (from_peer >= options_.max_per_peer) {
+      refused = QString::number(from_peer) + " connections from " + address;
     }
-  });
-  connect(&update_, &QTcpServer::newConnection, this, [this] {
-    while (QTcpSocket* socket = update_.nextPendingConnection()) {
-      Log(PeerOf(socket), "update: connected");
+    if (!refused.isEmpty()) {
+      if (from_peer == 0) per_peer_.remove(address);
+      Log(PeerOf(socket), port + ": refused, already " + refused);
+      socket->abort();
+      delete socket;
+      continue;
+    }
+    ++connections_;
+    ++from_peer;
+    Log(PeerOf(socket), port + ": connected");
+    if (store) {
+      new StoreSession(*this, socket);
+    } else {
       new UpdateSession(*this, socket);
     }
-  });
+  }
+}
+
+void Services::Release(const QString& address) {
+  --connections_;
+  const auto it = per_peer_.find(address);
+  if (it != per_peer_.end() && --it.value() <= 0) per_peer_.erase(it);
 }
 
 bool Services::Start(QString* error) {
@@ -408,6 +603,10 @@ bool Services::Start(QString* error) {
     *error = "no data folder " + options_.data_dir;
     return false;
   }
+  // Enough room for a burst of connections to wait for their turn.
+  const int backlog = std::clamp(options_.max_connections, 64, 4096);
+  store_.setListenBacklogSize(backlog);
+  update_.setListenBacklogSize(backlog);
   if (!store_.listen(options_.address, options_.store_port)) {
     *error = "store port " + QString::number(options_.store_port) + ": " + store_.errorString();
     return false;

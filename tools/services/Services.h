@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDir>
+#include <QHash>
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
@@ -25,13 +26,19 @@ struct ServiceOptions {
   // Pause between a header and the file after it: older clients read the
   // header alone only when the file comes later.
   int pause_ms = 200;
-  // Seconds a connection may stay silent before it is dropped.
+  // Seconds a connection may stay silent (sending nothing and taking none of
+  // what is sent to it) before it is dropped.
   int idle_seconds = 30;
+  // Connections served at once, in all and from one peer address; any more
+  // are closed as soon as they are accepted.
+  int max_connections = 512;
+  int max_per_peer = 64;
 };
 
 class Services : public QObject {
  public:
   explicit Services(ServiceOptions options);
+  ~Services() override;
   // Listens on both ports; false with `error` when either cannot be had.
   bool Start(QString* error);
   uint16_t StorePort() const;
@@ -41,11 +48,18 @@ class Services : public QObject {
   QDir Data() const { return QDir(options_.data_dir); }
   // Writes one line to the log (standard error) with the time and the peer.
   static void Log(const QString& peer, const QString& text);
+  // A connection from `address` has ended.
+  void Release(const QString& address);
 
  private:
+  void Accept(QTcpServer& server, bool store);
+  void Listen(QTcpServer& server);
+
   ServiceOptions options_;
   QTcpServer store_;
   QTcpServer update_;
+  int connections_ = 0;
+  QHash<QString, int> per_peer_;
 };
 
 // The newest build the folder `dir` holds for a firmware question or a

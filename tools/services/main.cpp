@@ -1,11 +1,13 @@
 // rlvexa-services: the configuration store and the update and news service of
 // the RLvexa configurator, in one process, on plain TCP.
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QStringList>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -18,7 +20,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: rlvexa-services --data DIR [--listen ADDRESS] [--store-port N] [--update-port N]\n"
-    "                       [--pause-ms N] [--idle N] [--help] [--version]\n"
+    "                       [--pause-ms N] [--idle N] [--max-connections N] [--max-per-peer N]\n"
+    "                       [--help] [--version]\n"
     "  --data DIR          the data folder:\n"
     "                        DIR/configs/<IMEI>.fcg        stored configurations (created)\n"
     "                        DIR/firmware/type-<N>/<file>  firmware builds for device type N\n"
@@ -28,7 +31,10 @@ constexpr const char* kUsage =
     "  --store-port N      the configuration store's port (default 10890; 0 = any free port)\n"
     "  --update-port N     the update service's port (default 10500; 0 = any free port)\n"
     "  --pause-ms N        pause between a file header and the file (default 200)\n"
-    "  --idle N            seconds of silence after which a connection is dropped (default 30)\n"
+    "  --idle N            seconds after which a connection that neither sends nor takes\n"
+    "                      what is sent to it is dropped (default 30)\n"
+    "  --max-connections N connections served at once, in all (default 512)\n"
+    "  --max-per-peer N    connections served at once from one address (default 64)\n"
     "  --help              this text\n"
     "  --version           the version\n"
     "On start the two ports are printed on standard output as \"store port N\" and\n"
@@ -50,6 +56,29 @@ void OnSignal(int) {
   const char byte = 1;
   [[maybe_unused]] const ssize_t ignored = write(g_signal_pipe[1], &byte, 1);
   errno = saved;
+}
+
+// Every connection holds a socket and at most one open file. The soft limit
+// of open descriptors is raised as far as the system allows, and the number
+// of connections is lowered to what still fits, so that accepting never runs
+// out of descriptors.
+void FitDescriptors(rlv::services::ServiceOptions& options) {
+  constexpr rlim_t kSpare = 32;  // the listening sockets, the log, the event loop's own
+  constexpr rlim_t kWanted = 65536;
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return;
+  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < kWanted) {
+    rlimit raised = limit;
+    raised.rlim_cur = limit.rlim_max == RLIM_INFINITY ? kWanted : std::min(limit.rlim_max, kWanted);
+    if (raised.rlim_cur > limit.rlim_cur && setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+  }
+  if (limit.rlim_cur == RLIM_INFINITY) return;
+  const rlim_t fits = limit.rlim_cur > 2 * kSpare ? (limit.rlim_cur - kSpare) / 2 : kSpare;
+  if (static_cast<rlim_t>(options.max_connections) > fits) {
+    std::fprintf(stderr, "rlvexa-services: %lu open files allowed: at most %lu connections\n",
+                 static_cast<unsigned long>(limit.rlim_cur), static_cast<unsigned long>(fits));
+    options.max_connections = static_cast<int>(fits);
+  }
 }
 
 }  // namespace
@@ -87,6 +116,10 @@ int main(int argc, char** argv) {
       options.pause_ms = static_cast<int>(*number);
     } else if (arg == "--idle" && (number = Number(value, 86400)) && *number > 0) {
       options.idle_seconds = static_cast<int>(*number);
+    } else if (arg == "--max-connections" && (number = Number(value, 100000)) && *number > 0) {
+      options.max_connections = static_cast<int>(*number);
+    } else if (arg == "--max-per-peer" && (number = Number(value, 100000)) && *number > 0) {
+      options.max_per_peer = static_cast<int>(*number);
     } else {
       std::fprintf(stderr, "rlvexa-services: bad option %s %s\n%s", qPrintable(arg), qPrintable(value),
                    kUsage);
@@ -97,6 +130,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "rlvexa-services: --data is required\n%s", kUsage);
     return 2;
   }
+  FitDescriptors(options);
   rlv::services::Services services(options);
   QString error;
   if (!services.Start(&error)) {
