@@ -187,7 +187,7 @@ cli::Task<int> RunOnTracker(const cli::Invocation& inv, std::string port, bool s
   };
   const auto output = [&] {
     if (!several) return inv.out;
-    const std::string& imei = w.transfer.TrackerImei;
+    const std::string& imei = session.Imei();
     return cli::PerTrackerPath(inv.out, imei.empty() ? cli::PortTag(port) : imei);
   };
 
@@ -322,7 +322,7 @@ void PrintSummary(const std::vector<std::unique_ptr<Tracker>>& trackers,
   for (const auto& t : trackers) {
     char time[32];
     std::snprintf(time, sizeof time, "%.1f s", static_cast<double>(t->ended_ms - t->started_ms) / 1000.0);
-    const std::string imei = t->window ? t->window->transfer.TrackerImei : std::string();
+    const std::string imei = t->session->Imei();
     const std::string result =
         t->status == cli::kExitOk
             ? std::string("ok")

@@ -66,6 +66,7 @@ Task<int> DeviceSession::Connect(std::string port) {
     co_return Fail(kExitNoTracker, "no tracker answered on " + port + " within 10 s" +
                                        (status.empty() ? "" : " (" + status + ")"));
   }
+  imei_ = w_.transfer.TrackerImei;
   Say("connected: " + w_.controls["ComPortDeviceCaption"].Text());
   co_return kExitOk;
 }

@@ -71,6 +71,8 @@ class DeviceSession {
   // Resumes the waiting step when its condition holds or its time is up; true when it did.
   bool Poll();
 
+  // The IMEI of the tracker identified by Connect (kept when it goes away later).
+  const std::string& Imei() const { return imei_; }
   // The failure of the last step, one line.
   const std::string& Error() const { return error_; }
   // Progress lines (to standard error on a terminal).
@@ -94,6 +96,7 @@ class DeviceSession {
   int config_labels_ = 0;
   std::string last_message_;
   std::string error_;
+  std::string imei_;
 };
 
 }  // namespace rlv::cli
