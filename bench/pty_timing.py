@@ -4,6 +4,9 @@ driven through the headless automation mode:
 
 - start to first answer: from the start of the configurator to the tracker's
   identification answer dispatched (the title shows "<port>: RL20Vexa");
+- hot-plug to identified: the configurator runs with a declared port that does
+  not exist yet; from the moment the port appears (a link to the simulator's
+  pseudo-terminal is made) to the tracker identified on it;
 - configuration read: from the click on the read button to the second half of
   the record on the pages (a field of that half, changed by hand before, shows
   the tracker's value again);
@@ -13,7 +16,7 @@ driven through the headless automation mode:
 and the floor of each from the frame sizes, the line rate and the quiet gate
 the link waits after an answer's last byte. Prints one line of key=value pairs.
 
-usage: pty_timing.py CONFIGURATOR SIMULATOR [RUNS]
+usage: pty_timing.py CONFIGURATOR SIMULATOR [RUNS] [--app-arg ARG]... [--sim-arg ARG]...
 """
 
 import os
@@ -39,9 +42,13 @@ def wire_seconds(byte_count):
     return byte_count * 10 / LINE_BAUD if LINE_BAUD > 0 else 0.0
 
 
+APP_ARGS = []
+SIM_ARGS = []
+
+
 class Sim:
     def __init__(self, path):
-        self.proc = subprocess.Popen([path, "--pty", "--verbose"], stdout=subprocess.PIPE,
+        self.proc = subprocess.Popen([path, "--pty", "--verbose"] + SIM_ARGS, stdout=subprocess.PIPE,
                                      stderr=subprocess.PIPE, text=True, encoding="utf-8")
         self.pty = self.proc.stdout.readline().strip()
         self.lines = []
@@ -65,7 +72,7 @@ class Sim:
 class App:
     def __init__(self, path, pty, folder):
         self.started = time.monotonic()
-        self.proc = subprocess.Popen([path, "--headless", "--tracker-port", pty, "--dir", folder],
+        self.proc = subprocess.Popen([path, "--headless", "--tracker-port", pty, "--dir", folder] + APP_ARGS,
                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                      stderr=subprocess.DEVNULL, text=True, encoding="utf-8", bufsize=1)
 
@@ -131,16 +138,44 @@ def one_run(app_path, sim_path):
     finally:
         app.quit()
         sim.stop()
-    return first_answer, read, write
+    return first_answer, read, write, hot_plug(app_path, sim_path)
+
+
+def hot_plug(app_path, sim_path):
+    sim = Sim(sim_path)
+    folder = tempfile.mkdtemp()
+    port = os.path.join(folder, "tracker")
+    app = App(app_path, port, folder)
+    try:
+        # Started, and searching in vain for a while.
+        expect(app.ask("wait 1500")[1], "wait")
+        os.symlink(sim.pty, port)
+        plugged = time.monotonic()
+        command = f"until ComPortDeviceCaption text {port}: RL20Vexa 20000"
+        t, answer = app.ask(command)
+        expect(answer, command)
+        return t - plugged
+    finally:
+        app.quit()
+        sim.stop()
 
 
 def main():
     if len(sys.argv) < 3:
         print(__doc__.strip().splitlines()[-1], file=sys.stderr)
         return 2
-    runs = int(sys.argv[3]) if len(sys.argv) > 3 else 3
+    rest = sys.argv[3:]
+    runs = 3
+    while rest:
+        if rest[0] in ("--app-arg", "--sim-arg") and len(rest) > 1:
+            (APP_ARGS if rest[0] == "--app-arg" else SIM_ARGS).append(rest[1])
+            rest = rest[2:]
+        else:
+            runs = int(rest[0])
+            rest = rest[1:]
     results = [one_run(sys.argv[1], sys.argv[2]) for _ in range(runs)]
     first = [r[0] for r in results]
+    plug = [r[3] for r in results]
     read = [r[1] for r in results]
     write = [r[2] for r in results]
     # Read: request (1 byte) and answer (status, block, length, 512 bytes) twice,
@@ -154,6 +189,7 @@ def main():
         return "/".join(f"{v * 1000:.0f}" for v in values)
 
     print(f"first_answer_ms={statistics.median(first) * 1000:.0f} first_answer_runs={ms(first)} "
+          f"hotplug_ms={statistics.median(plug) * 1000:.0f} hotplug_runs={ms(plug)} "
           f"read_ms={statistics.median(read) * 1000:.0f} read_runs={ms(read)} "
           f"read_floor_ms={read_floor * 1000:.0f} "
           f"write_ms={statistics.median(write) * 1000:.0f} write_runs={ms(write)} "

@@ -6,11 +6,16 @@
 #   offscreen platform (the four run side by side: idle, they hardly compete);
 # - start to the first painted window (offscreen), median of 5 starts;
 # - start to the first answer of the tracker simulator on a pseudo-terminal,
-#   the configuration read and write, and their floor (bench/pty_timing.py);
+#   a declared port appearing to the tracker identified on it, the
+#   configuration read and write, and their floor (bench/pty_timing.py);
+# - a 256 KiB firmware image flashed through the command line into one
+#   simulator and into 8 at once: the command's time, the transfer (start
+#   command to acknowledged end) and the peak memory (bench/flash_timing.py);
+# - the same with the fast link (--fast) beside the default, when built with it;
 # - the page switches of the window (rlvexa-page-switch-bench);
 # - the codec's throughput on 4 KiB blocks (rlvexa-bench);
 # - rlvexa-services under load (bench/services_load.py).
-# Not a test: the figures depend on the machine. About 3 minutes with 30 s.
+# Not a test: the figures depend on the machine. About 6 minutes with 30 s.
 # Usage: bench/run_all.sh [BUILD_DIR] [SECONDS]
 set -euo pipefail
 BUILD=${1:-build/default}
@@ -59,7 +64,18 @@ runs = lambda values: "/".join(f"{v:.0f}" for v in values)
 print(f"paint_ms={statistics.median(times):.0f} paint_runs={runs(times)} "
       f"paint_cpu_ms={statistics.median(cpu):.0f} paint_cpu_runs={runs(cpu)}")
 EOF
-python3 "$HERE/pty_timing.py" "$APP" "$SIM" 3 >"$OUT/pty"
+python3 "$HERE/pty_timing.py" "$APP" "$SIM" 3 --sim-arg --no-delay >"$OUT/pty"
+echo "flash: one tracker, then 8 at once..." >&2
+python3 "$HERE/flash_timing.py" "$APP" "$SIM" --trackers 1 --sim-arg=--no-delay >"$OUT/flash1"
+python3 "$HERE/flash_timing.py" "$APP" "$SIM" --trackers 8 --sim-arg=--no-delay >"$OUT/flash8"
+FAST=0
+if "$APP" --help 2>/dev/null | grep -q -- '--fast'; then
+  FAST=1
+  echo "fast link: pseudo-terminal and flash..." >&2
+  python3 "$HERE/pty_timing.py" "$APP" "$SIM" 3 --app-arg --fast --sim-arg --no-delay >"$OUT/ptyfast"
+  python3 "$HERE/flash_timing.py" "$APP" "$SIM" --trackers 1 --app-arg=--fast --sim-arg=--no-delay \
+    >"$OUT/flashfast"
+fi
 QT_QPA_PLATFORM=offscreen "$PAGES" 15 >"$OUT/pages" 2>/dev/null
 "$CODEC" --benchmark_filter='BM_Crc16/4096$|BM_Crc8/4096$|BM_ScanFrames' --benchmark_format=csv \
   2>/dev/null >"$OUT/codec"
@@ -92,11 +108,32 @@ printf '%-34s %-16s %s\n' "start to first painted window" "$(value paint paint_m
 printf '%-34s %-16s %s\n' "  processor time to it" "$(value paint paint_cpu_ms) ms" \
   "(runs $(value paint paint_cpu_runs))"
 printf '%-34s %-16s %s\n' "start to first tracker answer" "$(value pty first_answer_ms) ms" \
-  "(runs $(value pty first_answer_runs))"
+  "<= 100 ms (runs $(value pty first_answer_runs))"
+printf '%-34s %-16s %s\n' "port appears to tracker identified" "$(value pty hotplug_ms) ms" \
+  "<= 150 ms (runs $(value pty hotplug_runs))"
 printf '%-34s %-16s %s\n' "configuration read" "$(value pty read_ms) ms" \
   "floor $(value pty read_floor_ms) ms, ratio $(ratio "$(value pty read_ms)" "$(value pty read_floor_ms)") (runs $(value pty read_runs))"
 printf '%-34s %-16s %s\n' "configuration write (last block in)" "$(value pty write_ms) ms" \
   "floor $(value pty write_floor_ms) ms, ratio $(ratio "$(value pty write_ms)" "$(value pty write_floor_ms)") (runs $(value pty write_runs))"
+printf '%-34s %-16s %s\n' "flash 256 KiB, one tracker" "$(value flash1 command_ms) ms" \
+  "transfer $(value flash1 transfer_ms) ms (runs $(value flash1 command_runs))"
+printf '%-34s %-16s %s\n' "flash 256 KiB, 8 trackers at once" "$(value flash8 command_ms) ms" \
+  "ratio $(ratio "$(value flash8 command_ms)" "$(value flash1 command_ms)") to one, goal <= 1.3 (runs $(value flash8 command_runs))"
+printf '%-34s %-16s %s\n' "  memory per extra session" \
+  "$(awk -v a="$(value flash8 maxrss_kb)" -v b="$(value flash1 maxrss_kb)" 'BEGIN {printf "%.1f", (a - b) / 7 / 1024}') MiB" \
+  "<= 8 MiB (peak $(mib "$(value flash1 maxrss_kb)") MiB with one, $(mib "$(value flash8 maxrss_kb)") MiB with 8)"
+if [ "$FAST" = 1 ]; then
+  printf '%-34s %-16s %s\n' "fast link: configuration read" "$(value ptyfast read_ms) ms" \
+    "default $(value pty read_ms) ms; goal <= 15 ms (runs $(value ptyfast read_runs))"
+  printf '%-34s %-16s %s\n' "fast link: configuration write" "$(value ptyfast write_ms) ms" \
+    "default $(value pty write_ms) ms; goal <= 10 ms (runs $(value ptyfast write_runs))"
+  printf '%-34s %-16s %s\n' "fast link: start to first answer" "$(value ptyfast first_answer_ms) ms" \
+    "default $(value pty first_answer_ms) ms (runs $(value ptyfast first_answer_runs))"
+  printf '%-34s %-16s %s\n' "fast link: 256 KiB transfer" "$(value flashfast transfer_ms) ms" \
+    "default $(value flash1 transfer_ms) ms, $(ratio "$(value flash1 transfer_ms)" "$(value flashfast transfer_ms)")x; goal <= 1500 ms (runs $(value flashfast transfer_runs))"
+else
+  echo "fast link: not in this build (no --fast)"
+fi
 sed -n 's/^page \([0-9]\) \([^ ]*\) *median *\([0-9.]*\) ms *max *\([0-9.]*\) ms *processor median *\([0-9.]*\) ms.*/\1 \2 \3 \4 \5/p' \
   "$OUT/pages" | while read -r index name median max cpu; do
   printf '%-34s %-16s %s\n' "page switch $index ($name)" "$median ms" "max $max ms, processor $cpu ms; goal <= 16 ms"

@@ -9,6 +9,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <vector>
 
 #include "QtLocale.h"
 #include "QtPlatform.h"
@@ -18,6 +22,7 @@
 #include "cli/CommandLine.h"
 #include "cli/DeviceSession.h"
 #include "config/ConfigText.h"
+#include "link/PortDiscovery.h"
 #include "ui/Automation.h"
 
 #ifndef _WIN32
@@ -80,11 +85,12 @@ QString ProgramFolder() {
   return QDir::cleanPath(bin.absoluteFilePath(QStringLiteral(RLVEXA_SHIPPED_FROM_BIN)));
 }
 
-int Status(app::MainWindow& w, cli::DeviceSession& session, const cli::Invocation& inv) {
-  const bool navigation = session.WaitForNavigation(5000);
+cli::Task<int> Status(app::MainWindow& w, cli::DeviceSession& session, const cli::Invocation& inv,
+                      std::string port) {
+  const bool navigation = co_await session.WaitForNavigation(5000);
   auto& c = w.controls;
   if (inv.json) {
-    std::string out = "{\"port\":" + JsonString(inv.port) +
+    std::string out = "{\"port\":" + JsonString(port) +
                       ",\"identity\":" + JsonString(c["ComPortDeviceCaption"].Text()) +
                       ",\"imei\":" + JsonString(w.transfer.TrackerImei) + ",\"device\":{";
     bool first = true;
@@ -109,48 +115,40 @@ int Status(app::MainWindow& w, cli::DeviceSession& session, const cli::Invocatio
     }
     std::cout << out << "}\n";
   } else {
-    std::cout << c["ComPortDeviceCaption"].Text() << "\n";
-    for (const char* name : kDeviceReadouts) std::cout << c[name].Text() << "\n";
+    // The first line names the port ("PORT: RL20Vexa"), so several trackers' blocks stay apart.
+    std::string out = c["ComPortDeviceCaption"].Text() + "\n";
+    for (const char* name : kDeviceReadouts) out += c[name].Text() + "\n";
     if (navigation) {
-      for (const char* name : kNavigationReadouts) std::cout << c[name].Text() << "\n";
+      for (const char* name : kNavigationReadouts) out += c[name].Text() + "\n";
     } else {
-      std::cout << "no navigation record\n";
+      out += "no navigation record\n";
     }
+    std::cout << out;
   }
-  return cli::kExitOk;
+  std::cout.flush();
+  co_return cli::kExitOk;
 }
 
 // The diagnostic bundle of the connected tracker.
-int Bundle(app::MainWindow& w, cli::DeviceSession& session, const cli::Invocation& inv,
-           const bundle::TracingSerialPort& trace) {
-  session.WaitForNavigation(5000);
+cli::Task<int> Bundle(app::MainWindow& w, cli::DeviceSession& session, std::string out_path, std::string port,
+                      const bundle::TracingSerialPort& trace) {
+  co_await session.WaitForNavigation(5000);
   // The fault log as the fault log page reads it.
   const int rows = w.controls["FLOGGRID"].Rows();
   w.controls.UserClick("Button23");
-  w.plat.loop->RunUntil([&] { return w.controls["FLOGGRID"].Rows() != rows; }, 3000);
+  co_await session.Until([&] { return w.controls["FLOGGRID"].Rows() != rows; }, 3000);
   std::string why;
-  if (!bundle::WriteArchive(w, inv.out, bundle::Collect(w, trace.Trace()), &why)) {
-    std::fprintf(stderr, "rlvexa-configurator bundle: cannot write %s: %s\n", inv.out.c_str(), why.c_str());
-    return cli::kExitBadFile;
+  if (!bundle::WriteArchive(w, out_path, bundle::Collect(w, trace.Trace()), &why)) {
+    std::fprintf(stderr, "rlvexa-configurator bundle: cannot write %s: %s\n", out_path.c_str(), why.c_str());
+    co_return cli::kExitBadFile;
   }
-  std::cout << "bundle " << inv.out << " from " << inv.port << "\n";
-  return cli::kExitOk;
+  std::cout << "bundle " << out_path << " from " << port << "\n";
+  co_return cli::kExitOk;
 }
 
-int RunOnTracker(const cli::Invocation& inv, app::MainWindow& w, ui::ScriptedDialogs& dialogs,
-                 const bundle::TracingSerialPort& trace) {
-  cli::DeviceSession session(w, inv.password, &dialogs);
-#ifndef _WIN32
-  if (isatty(STDERR_FILENO)) {
-    session.progress = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
-  }
-#endif
-  auto failed = [&](int status) {
-    std::fprintf(stderr, "rlvexa-configurator %s: %s\n", inv.command.c_str(), session.Error().c_str());
-    return status;
-  };
-  // What a command needs from files is checked before the tracker is touched.
-  std::optional<config::text::Records> to_write;
+// What a command needs from files, checked before any tracker is touched: the
+// configuration to write, the firmware image to flash.
+int CheckFiles(const cli::Invocation& inv, std::optional<config::text::Records>* to_write) {
   if (inv.command == "write") {
     std::string why;
     const auto content = cli::ReadWholeFile(inv.files[0], &why);
@@ -160,7 +158,7 @@ int RunOnTracker(const cli::Invocation& inv, app::MainWindow& w, ui::ScriptedDia
       return cli::kExitBadFile;
     }
     try {
-      to_write = config::text::FromFileContent(*content);
+      *to_write = config::text::FromFileContent(*content);
     } catch (const config::text::ImportError& e) {
       std::fprintf(stderr, "rlvexa-configurator write: %s: %s\n", inv.files[0].c_str(), e.what());
       return cli::kExitBadFile;
@@ -174,33 +172,177 @@ int RunOnTracker(const cli::Invocation& inv, app::MainWindow& w, ui::ScriptedDia
       return cli::kExitBadFile;
     }
   }
+  return cli::kExitOk;
+}
 
-  const std::string port = inv.port == "demo" ? kDemoPortName : inv.port;
-  if (const int status = session.Connect(port); status != cli::kExitOk) return failed(status);
-  if (inv.command == "status") return Status(w, session, inv);
+// One tracker of the command: `port` as given, `several` when other trackers
+// run beside it (its output file then gets its IMEI or port in the name).
+cli::Task<int> RunOnTracker(const cli::Invocation& inv, std::string port, bool several, app::MainWindow& w,
+                            cli::DeviceSession& session, const std::optional<config::text::Records>& to_write,
+                            const bundle::TracingSerialPort& trace) {
+  const std::string prefix = "rlvexa-configurator " + inv.command + ": " + (several ? port + ": " : "");
+  auto failed = [&](int status) {
+    std::fprintf(stderr, "%s%s\n", prefix.c_str(), session.Error().c_str());
+    return status;
+  };
+  const auto output = [&] {
+    if (!several) return inv.out;
+    const std::string& imei = session.Imei();
+    return cli::PerTrackerPath(inv.out, imei.empty() ? cli::PortTag(port) : imei);
+  };
 
-  if (const int status = session.Read(); status != cli::kExitOk) return failed(status);
-  if (inv.command == "bundle") return Bundle(w, session, inv, trace);
+  const std::string listed = port == "demo" ? kDemoPortName : port;
+  if (const int status = co_await session.Connect(listed); status != cli::kExitOk) co_return failed(status);
+  if (inv.command == "status") co_return co_await Status(w, session, inv, port);
+
+  if (const int status = co_await session.Read(); status != cli::kExitOk) co_return failed(status);
+  if (inv.command == "bundle") co_return co_await Bundle(w, session, output(), port, trace);
   if (inv.command == "read") {
     std::string why;
-    if (!cli::WriteFileAtomically(inv.out, config::text::ToConfigFile(session.Current()), &why)) {
-      std::fprintf(stderr, "rlvexa-configurator read: cannot write %s: %s\n", inv.out.c_str(), why.c_str());
-      return cli::kExitBadFile;
+    const std::string out = output();
+    if (!cli::WriteFileAtomically(out, config::text::ToConfigFile(session.Current()), &why)) {
+      std::fprintf(stderr, "%scannot write %s: %s\n", prefix.c_str(), out.c_str(), why.c_str());
+      co_return cli::kExitBadFile;
     }
-    std::cout << "read " << inv.out << " from " << inv.port << "\n";
-    return cli::kExitOk;
+    std::cout << "read " << out << " from " << port << "\n";
+    co_return cli::kExitOk;
   }
   if (inv.command == "write") {
-    if (const int status = session.Write(*to_write); status != cli::kExitOk) return failed(status);
-    for (const auto& change : w.review.LastChanges) {
-      std::cout << "changed " << config::text::FormatDifference(change) << "\n";
-    }
-    std::cout << "written " << inv.files[0] << " to " << inv.port << " and verified\n";
-    return cli::kExitOk;
+    if (const int status = co_await session.Write(*to_write); status != cli::kExitOk)
+      co_return failed(status);
+    std::string out;
+    for (const auto& change : w.review.LastChanges)
+      out += "changed " + config::text::FormatDifference(change) + "\n";
+    std::cout << out << "written " << inv.files[0] << " to " << port << " and verified\n";
+    co_return cli::kExitOk;
   }
-  if (const int status = session.Flash(inv.files[0]); status != cli::kExitOk) return failed(status);
-  std::cout << "flashed " << inv.files[0] << " to " << inv.port << ": " << w.controls["LVer"].Text() << "\n";
-  return cli::kExitOk;
+  if (const int status = co_await session.Flash(inv.files[0]); status != cli::kExitOk)
+    co_return failed(status);
+  std::cout << "flashed " << inv.files[0] << " to " << port << ": " << w.controls["LVer"].Text() << "\n";
+  co_return cli::kExitOk;
+}
+
+// The devices one session sees: only its own port, so that sessions side by
+// side never probe each other's trackers.
+class SessionDevices : public platform::IDevices {
+ public:
+  SessionDevices(platform::IDevices& devices, std::string port) : devices_(devices), port_(std::move(port)) {}
+  std::vector<platform::UsbSerialDevice> EnumerateSerialDevices() override {
+    std::vector<platform::UsbSerialDevice> mine;
+    for (auto& device : devices_.EnumerateSerialDevices()) {
+      if (device.port_name == port_) mine.push_back(std::move(device));
+    }
+    return mine;
+  }
+  std::vector<std::string> PortNames() override { return {port_}; }
+  void NamePort(const std::string&) override {}
+  bool ModemManagerRunning() override { return devices_.ModemManagerRunning(); }
+  void SetChangeHandler(std::function<void(platform::DeviceEvent)> handler) override {
+    devices_.SetChangeHandler(std::move(handler));
+  }
+  bool StartNotifications() override { return devices_.StartNotifications(); }
+  void StopNotifications() override { devices_.StopNotifications(); }
+
+ private:
+  platform::IDevices& devices_;
+  std::string port_;
+};
+
+// One tracker's session with everything it owns: its own platform services
+// (serial port, device list, timers), window and progress.
+struct Tracker {
+  Tracker(const cli::Invocation& inv, const std::string& given, const app::Options& common, QtLocale& locale)
+      : port(given),
+        qt(given == "demo", given == "demo" ? std::string() : given),
+        devices(*qt.devices, given == "demo" ? std::string(kDemoPortName) : given) {
+    app::Options options = common;
+    options.demo = given == "demo";
+    options.tracker_port = options.demo ? std::string() : given;
+    services = qt.Services();
+    // No dialog may wait for an answer: the scripted dialogs answer "no" and record messages.
+    services.dialogs = &dialogs;
+    services.clipboard = &dialogs;
+    services.locale = &locale;
+    services.devices = &devices;
+    // Every byte to and from the tracker, for the diagnostic bundle.
+    trace = std::make_unique<bundle::TracingSerialPort>(*services.serial);
+    services.serial = trace.get();
+    window = std::make_unique<app::MainWindow>(services, options);
+    session = std::make_unique<cli::DeviceSession>(*window, inv.password, &dialogs);
+  }
+
+  std::string port;
+  QtPlatform qt;
+  SessionDevices devices;
+  ui::ScriptedDialogs dialogs;
+  std::unique_ptr<bundle::TracingSerialPort> trace;
+  platform::Platform services;  // the window keeps a reference
+  // The session watches the window's controls: the window goes first.
+  std::unique_ptr<cli::DeviceSession> session;
+  std::unique_ptr<app::MainWindow> window;
+  std::optional<cli::Task<int>> task;
+  int status = cli::kExitOk;
+  int64_t started_ms = 0;
+  int64_t ended_ms = 0;
+  std::string progress;
+};
+
+// The progress of several trackers on a terminal: one line each, drawn again in place.
+class ProgressBoard {
+ public:
+  explicit ProgressBoard(std::vector<std::unique_ptr<Tracker>>& trackers) : trackers_(trackers) {}
+  void Draw() {
+    std::string out;
+    if (drawn_) out += "\033[" + std::to_string(trackers_.size()) + "A";
+    for (const auto& t : trackers_) out += "\r\033[2K" + t->port + ": " + t->progress + "\n";
+    std::fputs(out.c_str(), stderr);
+    std::fflush(stderr);
+    drawn_ = true;
+  }
+
+ private:
+  std::vector<std::unique_ptr<Tracker>>& trackers_;
+  bool drawn_ = false;
+};
+
+// The table after several trackers: port, IMEI, result and time, on `to`.
+void PrintSummary(const std::vector<std::unique_ptr<Tracker>>& trackers,
+                  const std::vector<std::string>& missing, std::ostream& to) {
+  size_t port_width = 4;
+  for (const auto& t : trackers) port_width = std::max(port_width, t->port.size());
+  for (const auto& port : missing) port_width = std::max(port_width, port.size());
+  const auto row = [&](const std::string& port, const std::string& imei, const std::string& result,
+                       const std::string& time) {
+    std::string line = port + std::string(port_width + 2 - port.size(), ' ') + imei;
+    line += std::string(imei.size() < 17 ? 17 - imei.size() : 1, ' ') + time;
+    line += std::string(time.size() < 10 ? 10 - time.size() : 1, ' ') + result;
+    to << line << "\n";
+  };
+  row("port", "IMEI", "result", "time");
+  for (const auto& t : trackers) {
+    char time[32];
+    std::snprintf(time, sizeof time, "%.1f s", static_cast<double>(t->ended_ms - t->started_ms) / 1000.0);
+    const std::string imei = t->session->Imei();
+    const std::string result =
+        t->status == cli::kExitOk
+            ? std::string("ok")
+            : "failed (" + std::to_string(t->status) + ")" +
+                  (t->session && !t->session->Error().empty() ? ": " + t->session->Error() : std::string());
+    row(t->port, imei.empty() ? "-" : imei, result, time);
+  }
+  for (const auto& port : missing) {
+    row(port, "-", "failed (" + std::to_string(cli::kExitNoTracker) + "): the port does not exist", "-");
+  }
+}
+
+// The trackers present: every serial device the port search takes for one.
+std::vector<std::string> TrackersPresent() {
+  QtDevices devices({});
+  std::vector<std::string> ports;
+  for (const auto& device : devices.EnumerateSerialDevices()) {
+    if (link::PortDiscovery::IsTrackerDevice(device)) ports.push_back(device.port_name);
+  }
+  return ports;
 }
 
 }  // namespace
@@ -221,14 +363,32 @@ int RunCommandLine(int argc, char** argv) {
   }
   if (!cli::NeedsTracker(inv->command)) return cli::RunFileCommand(*inv, std::cout, std::cerr);
 
-  if (inv->port != "demo") {
-    std::error_code ec;
-    if (!std::filesystem::exists(std::filesystem::u8path(inv->port), ec)) {
-      std::fprintf(stderr, "rlvexa-configurator %s: no tracker: the port %s does not exist\n",
-                   inv->command.c_str(), inv->port.c_str());
+  std::optional<config::text::Records> to_write;
+  if (const int status = CheckFiles(*inv, &to_write); status != cli::kExitOk) return status;
+  std::vector<std::string> ports = inv->ports;
+  if (ports == std::vector<std::string>{"all"}) {
+    ports = TrackersPresent();
+    if (ports.empty()) {
+      std::fprintf(stderr, "rlvexa-configurator %s: no tracker: none is plugged in\n", inv->command.c_str());
       return cli::kExitNoTracker;
     }
   }
+  const bool several = ports.size() > 1;
+  int worst = cli::kExitOk;
+  std::vector<std::string> present;
+  std::vector<std::string> missing;
+  for (const std::string& port : ports) {
+    std::error_code ec;
+    if (port == "demo" || std::filesystem::exists(std::filesystem::u8path(port), ec)) {
+      present.push_back(port);
+      continue;
+    }
+    std::fprintf(stderr, "rlvexa-configurator %s: no tracker: the port %s does not exist\n",
+                 inv->command.c_str(), port.c_str());
+    worst = std::max<int>(worst, cli::kExitNoTracker);
+    missing.push_back(port);
+  }
+  if (present.empty()) return worst;
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName("rlvexa-configurator");
   QCoreApplication::setOrganizationName("Kelvane");
@@ -242,31 +402,62 @@ int RunCommandLine(int argc, char** argv) {
   options.data_dir = QDir::toNativeSeparators(QDir(folder).absolutePath()).toStdString();
   options.program_dir = QDir::toNativeSeparators(ProgramFolder()).toStdString();
   options.headless = true;
-  options.demo = inv->port == "demo";
-  if (!options.demo) options.tracker_port = inv->port;
 
-  QtPlatform qt_platform(options.demo, options.tracker_port);
-  // No dialog may wait for an answer: the scripted dialogs answer "no" and record messages.
-  ui::ScriptedDialogs dialogs;
   QtLocale locale;
-  platform::Platform services = qt_platform.Services();
-  services.dialogs = &dialogs;
-  services.clipboard = &dialogs;
-  services.locale = &locale;
-  // Every byte to and from the tracker, for the diagnostic bundle.
-  bundle::TracingSerialPort trace(*services.serial);
-  services.serial = &trace;
-  int status = cli::kExitOk;
-  {
-    app::MainWindow window(services, options);
+  std::vector<std::unique_ptr<Tracker>> trackers;
+  for (const std::string& port : present)
+    trackers.push_back(std::make_unique<Tracker>(*inv, port, options, locale));
+  ProgressBoard board(trackers);
+#ifndef _WIN32
+  const bool terminal = isatty(STDERR_FILENO) != 0;
+#else
+  const bool terminal = false;
+#endif
+  QtClock clock;
+  for (auto& t : trackers) {
+    Tracker* tracker = t.get();
+    if (terminal) {
+      tracker->session->progress = [tracker, several, &board](const std::string& line) {
+        if (!several) {
+          std::fprintf(stderr, "%s\n", line.c_str());
+          return;
+        }
+        tracker->progress = line;
+        board.Draw();
+      };
+    }
+    app::MainWindow& window = *tracker->window;
     window.FormCreate();
     window.FormShow();
     window.AfterFirstPaint();
-    status = RunOnTracker(*inv, window, dialogs, trace);
-    window.FormClose();
-    window.FormDestroy();
+    tracker->started_ms = clock.SteadyMs();
+    tracker->task.emplace(
+        RunOnTracker(*inv, tracker->port, several, window, *tracker->session, to_write, *tracker->trace));
+    tracker->task->Start();
   }
-  return status;
+  // The sessions run side by side until each has ended; every wait of theirs is bounded.
+  const auto ended = [&] {
+    bool all = true;
+    for (auto& t : trackers) {
+      while (t->session->Poll()) {
+      }
+      if (t->task->Done() && t->ended_ms == 0) {
+        t->ended_ms = clock.SteadyMs();
+        t->status = t->task->Result();
+      }
+      all = all && t->task->Done();
+    }
+    return all;
+  };
+  trackers.front()->qt.loop.RunUntil(ended, std::numeric_limits<int>::max());
+  for (auto& t : trackers) {
+    t->window->FormClose();
+    t->window->FormDestroy();
+    worst = std::max(worst, t->status);
+  }
+  // JSON lines stay alone on standard output.
+  if (several) PrintSummary(trackers, missing, inv->json ? std::cerr : std::cout);
+  return worst;
 }
 
 }  // namespace rlv::qtp

@@ -1,5 +1,6 @@
 #include "QtDevices.h"
 
+#include <QFileInfo>
 #include <QSerialPortInfo>
 #include <algorithm>
 #include <cstdio>
@@ -144,7 +145,7 @@ std::vector<platform::UsbSerialDevice> QtDevices::EnumerateSerialDevices() {
   for (const Listed& port : SystemPorts()) {
     if (port.usb) devices.push_back(port.device);
   }
-  for (const auto& device : extra_) {
+  for (const auto& device : DeclaredPresent()) {
     // A declared port that the system lists too appears once, as declared.
     std::erase_if(devices, [&](const auto& d) { return d.port_name == device.port_name; });
     devices.push_back(device);
@@ -158,7 +159,7 @@ std::vector<std::string> QtDevices::PortNames() {
     // The legacy on-board ports every PC lists are probed only when named.
     if (port.usb || Named(port)) names.push_back(port.device.port_name);
   }
-  for (const auto& device : extra_) {
+  for (const auto& device : DeclaredPresent()) {
     if (std::find(names.begin(), names.end(), device.port_name) == names.end())
       names.push_back(device.port_name);
   }
@@ -177,9 +178,62 @@ void QtDevices::Notify(platform::DeviceEvent event) {
   if (handler_) handler_(event);
 }
 
+namespace {
+// A declared port given by its path (not "DEMO", not "COM3").
+bool IsPath(const std::string& name) {
+  return !name.empty() && name.front() == '/';
+}
+}  // namespace
+
+std::vector<platform::UsbSerialDevice> QtDevices::DeclaredPresent() const {
+  std::vector<platform::UsbSerialDevice> present;
+  for (const auto& device : extra_) {
+    if (!IsPath(device.port_name) || QFileInfo::exists(QString::fromStdString(device.port_name)))
+      present.push_back(device);
+  }
+  return present;
+}
+
+void QtDevices::OnDeclaredFolderChanged() {
+  bool arrived = false;
+  bool removed = false;
+  for (size_t i = 0; i < extra_.size() && i < declared_present_.size(); ++i) {
+    if (!IsPath(extra_[i].port_name)) continue;
+    const bool now = QFileInfo::exists(QString::fromStdString(extra_[i].port_name));
+    arrived = arrived || (now && !declared_present_[i]);
+    removed = removed || (!now && declared_present_[i]);
+    declared_present_[i] = now;
+  }
+  if (removed) Notify(platform::DeviceEvent::RemoveComplete);
+  if (arrived) Notify(platform::DeviceEvent::Arrival);
+}
+
+void QtDevices::WatchDeclaredPorts() {
+  declared_present_.assign(extra_.size(), false);
+  QStringList folders;
+  for (size_t i = 0; i < extra_.size(); ++i) {
+    const QString path = QString::fromStdString(extra_[i].port_name);
+    if (!IsPath(extra_[i].port_name)) continue;
+    declared_present_[i] = QFileInfo::exists(path);
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!folders.contains(folder) && QFileInfo(folder).isDir()) folders << folder;
+  }
+  if (folders.isEmpty()) return;
+  declared_watch_ = new QFileSystemWatcher(folders, &context_);
+  QObject::connect(declared_watch_, &QFileSystemWatcher::directoryChanged, &context_,
+                   [this] { OnDeclaredFolderChanged(); });
+}
+
+void QtDevices::UnwatchDeclaredPorts() {
+  if (declared_watch_ == nullptr) return;
+  declared_watch_->deleteLater();
+  declared_watch_ = nullptr;
+}
+
 #ifdef _WIN32
 
 bool QtDevices::StartNotifications() {
+  if (declared_watch_ == nullptr) WatchDeclaredPorts();
   last_ports_.clear();
   for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
     last_ports_.push_back(info.portName().toStdString());
@@ -188,6 +242,7 @@ bool QtDevices::StartNotifications() {
 }
 
 void QtDevices::StopNotifications() {
+  UnwatchDeclaredPorts();
   poll_timer_.stop();
 }
 
@@ -210,6 +265,7 @@ void QtDevices::Poll() {
 #else
 
 bool QtDevices::StartNotifications() {
+  if (declared_watch_ == nullptr) WatchDeclaredPorts();
   if (monitor_ != nullptr) return true;
   cache_valid_ = false;
   udev_ = udev_new();
@@ -225,12 +281,12 @@ bool QtDevices::StartNotifications() {
   if (monitor_ == nullptr || udev_monitor_filter_add_match_subsystem_devtype(monitor_, "tty", nullptr) < 0 ||
       udev_monitor_enable_receiving(monitor_) < 0) {
     std::fprintf(stderr, "device notifications unavailable: no %s monitor\n", source);
-    StopNotifications();
+    CloseMonitor();
     return false;
   }
   const int fd = udev_monitor_get_fd(monitor_);
   if (fd < 0) {
-    StopNotifications();
+    CloseMonitor();
     return false;
   }
   notifier_ = new QSocketNotifier(fd, QSocketNotifier::Read, &context_);
@@ -239,6 +295,11 @@ bool QtDevices::StartNotifications() {
 }
 
 void QtDevices::StopNotifications() {
+  UnwatchDeclaredPorts();
+  CloseMonitor();
+}
+
+void QtDevices::CloseMonitor() {
   if (notifier_ != nullptr) {
     // Possibly stopped from the notifier's own signal: deleted afterwards, or
     // with its parent.

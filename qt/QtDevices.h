@@ -8,9 +8,13 @@
 // sysfs. Hot-plug comes from a udev monitor on the "tty" subsystem, which also
 // tells when the cached port list is stale: while it runs, the system's ports
 // are listed only after a tty came or went.
+// A declared port named by its path (a pseudo-terminal, a /dev/serial/by-id
+// link) is present while that path exists; its folder is watched, so that its
+// coming and going are told like a device's, with or without udev.
 // Windows: friendly name "description (COMn)"; hot-plug by polling the port
 // list every second.
 
+#include <QFileSystemWatcher>
 #include <QObject>
 #include <QTimer>
 #include <memory>
@@ -59,12 +63,21 @@ class QtDevices : public platform::IDevices {
   const std::vector<Listed>& SystemPorts();
   bool Named(const Listed& port) const;
   void Notify(platform::DeviceEvent event);
+  // Declared ports that exist (or are not paths, such as the demo port).
+  std::vector<platform::UsbSerialDevice> DeclaredPresent() const;
+  // A watched folder changed: tells of declared ports that came or went.
+  void OnDeclaredFolderChanged();
+  void WatchDeclaredPorts();
+  void UnwatchDeclaredPorts();
+  QFileSystemWatcher* declared_watch_ = nullptr;  // child of context_, while notifications run
+  std::vector<bool> declared_present_;
 #ifdef _WIN32
   void Poll();
   QTimer poll_timer_;
   std::vector<std::string> last_ports_;
 #else
   void OnMonitorReadable();
+  void CloseMonitor();
   udev* udev_ = nullptr;
   udev_monitor* monitor_ = nullptr;
   QSocketNotifier* notifier_ = nullptr;  // child of context_

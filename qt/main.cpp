@@ -47,7 +47,7 @@ constexpr const char* kUsage =
     "                       $XDG_DATA_HOME/rlvexa-configurator; run from the build folder,\n"
     "                       the executable's folder when writable, else that user folder)\n"
     "  --tracker-port PATH  one more serial port (for example a pseudo-terminal) that is\n"
-    "                       present as the tracker's USB device\n"
+    "                       present as the tracker's USB device while PATH exists\n"
     "  --help               this text\n"
     "  --version            the version\n"
     "Exit status: 0 done, 2 bad command line or no data folder, 3 (headless) the\n"

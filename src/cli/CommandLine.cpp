@@ -1,5 +1,6 @@
 #include "cli/CommandLine.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -19,17 +20,17 @@ struct CommandInfo {
 };
 
 constexpr CommandInfo kCommands[] = {
-    {"status", "status --port PORT [--json] [--dir DIR]",
+    {"status", "status --port PORT... [--json] [--dir DIR]",
      "Identifies the tracker and prints its device and navigation records, as text or JSON."},
-    {"read", "read --port PORT --out FILE.fcg [--password N] [--dir DIR]",
+    {"read", "read --port PORT... --out FILE.fcg [--password N] [--dir DIR]",
      "Reads the tracker's configuration into a configuration file."},
-    {"write", "write --port PORT FILE [--password N] [--dir DIR]",
+    {"write", "write --port PORT... FILE [--password N] [--dir DIR]",
      "Writes a configuration (a .fcg file or its text) to the tracker and verifies it by reading it back."},
-    {"flash", "flash --port PORT IMAGE.bin [--password N] [--dir DIR]",
+    {"flash", "flash --port PORT... IMAGE.bin [--password N] [--dir DIR]",
      "Reads and keeps the configuration, then updates the firmware through the bootloader."},
     {"export", "export FILE.fcg", "Prints the readable text of a configuration file."},
     {"import", "import TEXT --out FILE.fcg", "Makes a configuration file from a configuration text."},
-    {"bundle", "bundle --port PORT --out FILE.zip [--password N] [--dir DIR]",
+    {"bundle", "bundle --port PORT... --out FILE.zip [--password N] [--dir DIR]",
      "Writes one archive for support: device and navigation records, configuration, event and\n"
      "  fault logs, traffic trace, version and settings (without passwords)."},
     {"diff", "diff A B",
@@ -41,7 +42,11 @@ constexpr const char* kExitText =
     "Exit status: 0 success; 1 differences (diff only); 2 usage error; 3 no tracker found on the\n"
     "port within 10 s; 4 password refused; 5 transfer failed or timed out; 6 bad or unreadable\n"
     "file; 7 firmware update failed.\n"
-    "PORT is a serial port (for example /dev/ttyACM0) or \"demo\", the simulated tracker.\n";
+    "PORT is a serial port (for example /dev/ttyACM0) or \"demo\", the simulated tracker.\n"
+    "Several trackers at once: --port A --port B ..., or --port all for every tracker present;\n"
+    "each gets its own session and progress line, then a table of port, IMEI, result and time.\n"
+    "The exit status is the highest of the trackers'. An output file gets the tracker's IMEI\n"
+    "(else its port) before its extension: --out a.fcg gives a-866000000000001.fcg.\n";
 
 const CommandInfo* Find(std::string_view name) {
   for (const CommandInfo& c : kCommands) {
@@ -97,7 +102,8 @@ std::string Help(const std::string& command) {
     out = std::string("usage: rlvexa-configurator ") + c->synopsis + "\n  " + c->what + "\n";
     if (NeedsTracker(command)) {
       out +=
-          "  --port PORT    the tracker's serial port, or demo\n"
+          "  --port PORT    the tracker's serial port, or demo; repeated for several trackers,\n"
+          "                 all for every tracker present\n"
           "  --password N   the tracker's configuration password, when it asks for one\n"
           "  --dir DIR      the data folder (settings, remembered passwords, history)\n";
     }
@@ -146,7 +152,13 @@ std::optional<Invocation> Parse(const std::vector<std::string>& args, std::strin
         *error = arg + " needs a value";
         return std::nullopt;
       }
-      if (arg == "--port") inv.port = *v;
+      if (arg == "--port") {
+        if (std::find(inv.ports.begin(), inv.ports.end(), *v) != inv.ports.end()) {
+          *error = "the port " + *v + " is given twice";
+          return std::nullopt;
+        }
+        inv.ports.push_back(*v);
+      }
       if (arg == "--out") inv.out = *v;
       if (arg == "--dir") inv.dir = *v;
       if (arg == "--password") {
@@ -173,8 +185,12 @@ std::optional<Invocation> Parse(const std::vector<std::string>& args, std::strin
              ", not " + std::to_string(inv.files.size());
     return std::nullopt;
   }
-  if (shape.port && inv.port.empty()) {
+  if (shape.port && inv.ports.empty()) {
     *error = inv.command + " needs --port PORT";
+    return std::nullopt;
+  }
+  if (inv.ports.size() > 1 && std::find(inv.ports.begin(), inv.ports.end(), "all") != inv.ports.end()) {
+    *error = "--port all stands alone";
     return std::nullopt;
   }
   if (shape.out && inv.out.empty()) {
@@ -195,6 +211,26 @@ std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path, std::
 
 bool WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, std::string* why) {
   return platform::DefaultFiles().Replace(path, bytes, why);
+}
+
+std::string PortTag(const std::string& port) {
+  std::string tag = port.rfind("/dev/", 0) == 0 ? port.substr(5) : port;
+  for (char& c : tag) {
+    const bool plain = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                       c == '.' || c == '_' || c == '-';
+    if (!plain) c = '-';
+  }
+  const size_t start = tag.find_first_not_of("-.");
+  return start == std::string::npos ? std::string("port") : tag.substr(start);
+}
+
+std::string PerTrackerPath(const std::string& path, const std::string& tag) {
+  const size_t slash = path.find_last_of("/\\");
+  const size_t name = slash == std::string::npos ? 0 : slash + 1;
+  size_t dot = path.rfind('.');
+  // A dot that starts the name or sits in a folder is no extension.
+  if (dot == std::string::npos || dot <= name) dot = path.size();
+  return path.substr(0, dot) + "-" + tag + path.substr(dot);
 }
 
 int RunFileCommand(const Invocation& inv, std::ostream& out, std::ostream& err) {

@@ -24,7 +24,7 @@ enum Exit : int {
 // One command line: "rlvexa-configurator COMMAND [options] [files]".
 struct Invocation {
   std::string command;
-  std::string port;
+  std::vector<std::string> ports;  // in the order given; "all" alone for every tracker present
   std::string out;
   std::vector<std::string> files;
   std::optional<uint16_t> password;
@@ -41,6 +41,13 @@ bool NeedsTracker(const std::string& command);
 std::optional<Invocation> Parse(const std::vector<std::string>& args, std::string* error);
 // The help of one command (with the exit statuses).
 std::string Help(const std::string& command);
+
+// The name of a command's output file for one of several trackers: `tag` (the
+// IMEI, else PortTag of the port) joined to the file's stem with "-", before
+// the extension: "out/a.fcg" and 866000000000001 give "out/a-866000000000001.fcg".
+std::string PerTrackerPath(const std::string& path, const std::string& tag);
+// A port as a file-name part: "/dev/ttyACM0" gives "ttyACM0", "/dev/pts/3" "pts-3".
+std::string PortTag(const std::string& port);
 
 // export, import and diff: files only. Results on `out`, failures (one line) on `err`.
 int RunFileCommand(const Invocation& inv, std::ostream& out, std::ostream& err);

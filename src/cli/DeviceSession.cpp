@@ -1,5 +1,7 @@
 #include "cli/DeviceSession.h"
 
+#include <utility>
+
 #include "app/MainWindow.h"
 #include "ui/Automation.h"
 #include "ui/Shell.h"
@@ -26,8 +28,24 @@ void DeviceSession::Say(const std::string& line) {
   if (progress) progress(line);
 }
 
-bool DeviceSession::RunUntil(const std::function<bool()>& done, int ms) {
-  return w_.plat.loop->RunUntil(done, ms);
+DeviceSession::Wait DeviceSession::Until(std::function<bool()> done, int ms) {
+  return Wait(*this, std::move(done), w_.plat.clock->SteadyMs() + ms);
+}
+
+void DeviceSession::Suspend(Wait* wait, std::coroutine_handle<> step) {
+  wait_ = wait;
+  waiting_step_ = step;
+}
+
+bool DeviceSession::Poll() {
+  if (wait_ == nullptr) return false;
+  const bool done = wait_->done_();
+  if (!done && w_.plat.clock->SteadyMs() < wait_->deadline_) return false;
+  wait_->result_ = done;
+  wait_ = nullptr;
+  // The step may wait again before it returns here.
+  std::exchange(waiting_step_, {}).resume();
+  return true;
 }
 
 int DeviceSession::Fail(int status, const std::string& line) {
@@ -35,9 +53,9 @@ int DeviceSession::Fail(int status, const std::string& line) {
   return status;
 }
 
-int DeviceSession::Connect(const std::string& port) {
+Task<int> DeviceSession::Connect(std::string port) {
   Say("waiting for the tracker on " + port);
-  const bool found = RunUntil(
+  const bool found = co_await Until(
       [&] {
         return w_.link.Connected && !w_.link.BootloaderMode && w_.link.PortName == port &&
                device_records_ > 0;
@@ -45,36 +63,38 @@ int DeviceSession::Connect(const std::string& port) {
       kConnectMs);
   if (!found) {
     const std::string status = w_.controls["ComPortDeviceCaption"].Text();
-    return Fail(kExitNoTracker, "no tracker answered on " + port + " within 10 s" +
-                                    (status.empty() ? "" : " (" + status + ")"));
+    co_return Fail(kExitNoTracker, "no tracker answered on " + port + " within 10 s" +
+                                       (status.empty() ? "" : " (" + status + ")"));
   }
+  imei_ = w_.transfer.TrackerImei;
   Say("connected: " + w_.controls["ComPortDeviceCaption"].Text());
-  return kExitOk;
+  co_return kExitOk;
 }
 
-int DeviceSession::FinishExchange(const char* what, int success_message, const std::function<void()>& retry) {
+Task<int> DeviceSession::FinishExchange(const char* what, int success_message, std::function<void()> retry) {
   const std::string rejected = w_.messages.GetMessageA(ui::Shell::kMsgPasswordRejected);
   // A tracker that asks for the password again is answered with the remembered
   // one and the operation repeated: a few rounds at most.
   for (int round = 0; round < 5; ++round) {
     ui::Control& pages = w_.controls["PageControlMes"];
-    const bool ended = RunUntil(
+    const bool ended = co_await Until(
         [&] {
           const bool asks = w_.controls["MESPANEL"].Visible() && pages.Index() == ui::Shell::kMesPagePassword;
           return w_.transfer.InProgress == config::Transfer::Exchange::kNone || asks || !w_.link.Connected;
         },
         kTransferMs);
-    if (!ended) return Fail(kExitTransfer, std::string(what) + " timed out");
-    if (!w_.link.Connected) return Fail(kExitTransfer, std::string(what) + " failed: the tracker went away");
+    if (!ended) co_return Fail(kExitTransfer, std::string(what) + " timed out");
+    if (!w_.link.Connected)
+      co_return Fail(kExitTransfer, std::string(what) + " failed: the tracker went away");
     if (w_.controls["MESPANEL"].Visible() && pages.Index() == ui::Shell::kMesPagePassword) {
-      if (!password_) return Fail(kExitPassword, "the tracker asks for its password: give --password N");
-      if (password_typed_) return Fail(kExitPassword, "the tracker refused the password");
+      if (!password_) co_return Fail(kExitPassword, "the tracker asks for its password: give --password N");
+      if (password_typed_) co_return Fail(kExitPassword, "the tracker refused the password");
       password_typed_ = true;
       Say("sending the password");
       w_.controls.UserType("PassEdit", std::to_string(*password_));
       w_.controls.UserClick("PassButOK");
       // An accepted password repeats the operation; a refused one shows its message.
-      const bool answered = RunUntil(
+      const bool answered = co_await Until(
           [&] {
             return last_message_ == rejected || w_.transfer.InProgress != config::Transfer::Exchange::kNone;
           },
@@ -84,9 +104,9 @@ int DeviceSession::FinishExchange(const char* what, int success_message, const s
           retry();
           continue;
         }
-        return Fail(kExitTransfer, "no answer to the password");
+        co_return Fail(kExitTransfer, "no answer to the password");
       }
-      if (last_message_ == rejected) return Fail(kExitPassword, "the tracker refused the password");
+      if (last_message_ == rejected) co_return Fail(kExitPassword, "the tracker refused the password");
       continue;
     }
     if (last_message_ == rejected) {
@@ -96,48 +116,48 @@ int DeviceSession::FinishExchange(const char* what, int success_message, const s
         retry();
         continue;
       }
-      return Fail(kExitPassword, "the tracker refused the password");
+      co_return Fail(kExitPassword, "the tracker refused the password");
     }
     if (last_message_ != w_.messages.GetMessageA(success_message)) {
       // The tracker asked for the password and the remembered one is on its
       // way: an accepted password starts the operation again.
-      const bool repeated = RunUntil(
+      const bool repeated = co_await Until(
           [&] {
             return w_.transfer.InProgress != config::Transfer::Exchange::kNone || last_message_ == rejected ||
                    (w_.controls["MESPANEL"].Visible() && pages.Index() == ui::Shell::kMesPagePassword);
           },
           3000);
       if (repeated) continue;
-      return Fail(kExitTransfer, std::string(what) + " failed: " + last_message_);
+      co_return Fail(kExitTransfer, std::string(what) + " failed: " + last_message_);
     }
-    return kExitOk;
+    co_return kExitOk;
   }
-  return Fail(kExitTransfer, std::string(what) + " failed: the tracker keeps asking for the password");
+  co_return Fail(kExitTransfer, std::string(what) + " failed: the tracker keeps asking for the password");
 }
 
-int DeviceSession::Read() {
+Task<int> DeviceSession::Read() {
   Say("reading the configuration");
   const int labels = config_labels_;
   auto click = [this] { w_.controls.UserClick("MImage7"); };
   // The configurator reads by itself once the tracker has answered; otherwise the menu's read.
   if (w_.transfer.InProgress == config::Transfer::Exchange::kNone) click();
-  const int status = FinishExchange("reading the configuration", 6, click);
-  if (status != kExitOk) return status;
+  const int status = co_await FinishExchange("reading the configuration", 6, click);
+  if (status != kExitOk) co_return status;
   // A read that has really come to its end has named its source.
   if (config_labels_ == labels) {
     click();
-    const int again = FinishExchange("reading the configuration", 6, click);
-    if (again != kExitOk) return again;
-    if (config_labels_ == labels) return Fail(kExitTransfer, "reading the configuration failed");
+    const int again = co_await FinishExchange("reading the configuration", 6, click);
+    if (again != kExitOk) co_return again;
+    if (config_labels_ == labels) co_return Fail(kExitTransfer, "reading the configuration failed");
   }
-  return kExitOk;
+  co_return kExitOk;
 }
 
 config::text::Records DeviceSession::Current() const {
   return {w_.config.ConfigBlock1, w_.config.ConfigBlock2};
 }
 
-int DeviceSession::Write(const config::text::Records& records) {
+Task<int> DeviceSession::Write(config::text::Records records) {
   // The pages show the configuration to write, as opening its file would.
   w_.config.ConfigBlock1 = records.block1;
   w_.config.ConfigBlock2 = records.block2;
@@ -150,37 +170,38 @@ int DeviceSession::Write(const config::text::Records& records) {
   };
   click();
   if (w_.transfer.InProgress != config::Transfer::Exchange::kWrite) {
-    return Fail(kExitBadFile, "the configuration does not build: " + last_message_);
+    co_return Fail(kExitBadFile, "the configuration does not build: " + last_message_);
   }
   const config::text::Records sent = Current();
-  const int status = FinishExchange("writing the configuration", 7, click);
-  if (status != kExitOk) return status;
+  const int status = co_await FinishExchange("writing the configuration", 7, click);
+  if (status != kExitOk) co_return status;
   Say("verifying");
-  const int read = Read();
-  if (read != kExitOk) return read;
+  const int read = co_await Read();
+  if (read != kExitOk) co_return read;
   const auto differences = config::text::Diff(sent, Current());
   if (!differences.empty()) {
-    return Fail(kExitTransfer, "the tracker holds another configuration than the one written: " +
-                                   config::text::FormatDifference(differences.front()));
+    co_return Fail(kExitTransfer, "the tracker holds another configuration than the one written: " +
+                                      config::text::FormatDifference(differences.front()));
   }
-  return kExitOk;
+  co_return kExitOk;
 }
 
-bool DeviceSession::WaitForNavigation(int ms) {
+Task<bool> DeviceSession::WaitForNavigation(int ms) {
   const int seen = navigation_records_;
-  return RunUntil([&] { return navigation_records_ > seen; }, ms);
+  co_return co_await Until([&] { return navigation_records_ > seen; }, ms);
 }
 
-int DeviceSession::Flash(const std::string& image_path) {
+Task<int> DeviceSession::Flash(std::string image_path) {
   if (!w_.firmware.OpenFWFileSTM(image_path)) {
-    return Fail(kExitBadFile, image_path + ": not a firmware image for this tracker (" + last_message_ + ")");
+    co_return Fail(kExitBadFile,
+                   image_path + ": not a firmware image for this tracker (" + last_message_ + ")");
   }
   Say("updating the firmware");
   int last_percent = -1;
   w_.controls.UserClick("Program_flash");
   if (!w_.link.FlashInProgress)
-    return Fail(kExitFirmware, "the firmware update did not start: " + last_message_);
-  const bool ended = RunUntil(
+    co_return Fail(kExitFirmware, "the firmware update did not start: " + last_message_);
+  const bool ended = co_await Until(
       [&] {
         const int percent = w_.controls["Progress_flash"].Position();
         if (percent / 10 != last_percent / 10) Say("firmware " + std::to_string(percent) + "%");
@@ -188,16 +209,16 @@ int DeviceSession::Flash(const std::string& image_path) {
         return !w_.link.FlashInProgress;
       },
       kFlashMs);
-  if (!ended) return Fail(kExitFirmware, "the firmware update timed out");
+  if (!ended) co_return Fail(kExitFirmware, "the firmware update timed out");
   if (w_.controls["Progress_flash"].Position() != 100) {
-    return Fail(kExitFirmware, "the firmware update failed: " + last_message_);
+    co_return Fail(kExitFirmware, "the firmware update failed: " + last_message_);
   }
   // The tracker starts its new firmware and is identified again.
   const int records = device_records_;
-  const bool back = RunUntil(
+  const bool back = co_await Until(
       [&] { return w_.link.Connected && !w_.link.BootloaderMode && device_records_ > records; }, 60000);
-  if (!back) return Fail(kExitFirmware, "the tracker did not come back after the firmware update");
-  return kExitOk;
+  if (!back) co_return Fail(kExitFirmware, "the tracker did not come back after the firmware update");
+  co_return kExitOk;
 }
 
 }  // namespace rlv::cli

@@ -29,14 +29,17 @@ std::string Substitute(std::string text, std::initializer_list<std::string> args
 
 }  // namespace
 
+bool PortDiscovery::IsTrackerDevice(const platform::UsbSerialDevice& device) {
+  // The tracker presents the STMicro USB vendor; a device without a
+  // manufacturer string is known by the vendor alone.
+  return !device.port_name.empty() && (device.friendly_name.find(kTrackerDeviceMark) != std::string::npos ||
+                                       device.vendor_id == kTrackerUsbVendor);
+}
+
 bool PortDiscovery::FindUsbPort() {
   bool found = false;
   for (const auto& device : w_.plat.devices->EnumerateSerialDevices()) {
-    // The tracker presents the STMicro USB vendor; a device without a
-    // manufacturer string is known by the vendor alone.
-    const bool tracker = device.friendly_name.find(kTrackerDeviceMark) != std::string::npos ||
-                         device.vendor_id == kTrackerUsbVendor;
-    if (!tracker || device.port_name.empty()) continue;
+    if (!IsTrackerDevice(device)) continue;
     // When several trackers are present the last one enumerated wins.
     w_.link.PortName = device.port_name;
     found = true;
@@ -56,6 +59,17 @@ void PortDiscovery::CheckDevicePresence() {
       ClosePortConnection();
     }
     last_presence_ = w_.link.DevicePresent;
+  }
+  // The probe runs once the event that asked for the check has been handled
+  // (at start, after the search has been switched on).
+  if (!probe_requested_) {
+    probe_requested_ = true;
+    w_.plat.loop->Post(0, [self = std::weak_ptr<PortDiscovery*>(self_)] {
+      if (const auto alive = self.lock()) {
+        (*alive)->probe_requested_ = false;
+        (*alive)->ProbeNow();
+      }
+    });
   }
 }
 
@@ -352,6 +366,32 @@ void PortDiscovery::ScheduleLinkTick() {
   timer.Start();
 }
 
+void PortDiscovery::ProbePort() {
+  LinkState& s = w_.link;
+  SetStatusLine(s.PortName + ": Find device");
+  if (OpenPort(s.PortName)) {
+    w_.codec.SendPacket(0, nullptr, 0);
+    s.IdentifyPending = true;
+  } else {
+    const std::string failed = s.PortName;
+    const platform::OpenError error = w_.plat.serial->LastOpenError();
+    s.AutoReadConfig = false;
+    ClosePort();
+    SelectNextPort();
+    ReportOpenFailure(failed, error);
+  }
+  s.FwQueryDone = false;
+}
+
+void PortDiscovery::ProbeNow() {
+  const LinkState& s = w_.link;
+  if (!s.Searching || s.GnssUpdateMode || !w_.Find_device || !w_.Find_device->IsActive()) return;
+  // A port just probed, or one that just came, gets a whole period to answer.
+  w_.Find_device->Stop();
+  w_.Find_device->Start();
+  ProbePort();
+}
+
 void PortDiscovery::DiscoveryTick() {
   LinkState& s = w_.link;
   if (s.IdentifyPending) {
@@ -362,21 +402,7 @@ void PortDiscovery::DiscoveryTick() {
     SelectNextPort();
     ReportSilentTracker(silent);
   }
-  if (s.Searching) {
-    SetStatusLine(s.PortName + ": Find device");
-    if (OpenPort(s.PortName)) {
-      w_.codec.SendPacket(0, nullptr, 0);
-      s.IdentifyPending = true;
-    } else {
-      const std::string failed = s.PortName;
-      const platform::OpenError error = w_.plat.serial->LastOpenError();
-      s.AutoReadConfig = false;
-      ClosePort();
-      SelectNextPort();
-      ReportOpenFailure(failed, error);
-    }
-    s.FwQueryDone = false;
-  }
+  if (s.Searching) ProbePort();
   if (s.RemoteIdentifyCountdown > 0) {
     if (--s.RemoteIdentifyCountdown == 0) {
       w_.codec.SendPacket(0, nullptr, 0);

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 
+#include "platform/Devices.h"
 #include "platform/SerialPort.h"
 
 namespace rlv::app {
@@ -26,6 +28,8 @@ class PortDiscovery {
   explicit PortDiscovery(app::MainWindow& w) : w_(w) {}
 
   bool FindUsbPort();
+  // Whether the port search takes a serial device for the tracker's.
+  static bool IsTrackerDevice(const platform::UsbSerialDevice& device);
   void CheckDevicePresence();
   bool OpenPort(const std::string& name);
   void ClosePort();
@@ -41,6 +45,11 @@ class PortDiscovery {
   // The link duties of the two ticks.
   void LinkTick();
   void DiscoveryTick();
+  // Probes the port the search stands on now, as the discovery tick does, and
+  // gives the answer a whole discovery period from here. Run right after a
+  // presence check (at start and when a device comes), so a tracker is found
+  // without waiting for the next tick; the tick stays for the retries.
+  void ProbeNow();
 
   // The 10 ms link tick sleeps while nothing is due: its timer is armed for
   // the next tick with work (a scan of received bytes, a poll), and the ticks
@@ -75,6 +84,11 @@ class PortDiscovery {
 
  private:
   void SendPoll(uint8_t command, uint8_t kind);
+  // Step 2 of the discovery tick: opens the port and sends the identify command.
+  void ProbePort();
+  bool probe_requested_ = false;
+  // Lets a posted probe know that the discovery it belongs to is still there.
+  std::shared_ptr<PortDiscovery*> self_ = std::make_shared<PortDiscovery*>(this);
   // Ticks until LinkTick has something to do.
   int TicksUntilLinkWork() const;
   // Link ticks due by `now`, at most those up to the next work.

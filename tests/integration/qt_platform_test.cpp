@@ -436,16 +436,39 @@ TEST(QtDevices, ModemManagerFoundInTheProcessTable) {
   EXPECT_FALSE(rlv::qtp::ModemManagerInProcessTable((root / "missing").string()));
 }
 
-TEST(QtDevices, DeclaredPortsAreTrackerDevices) {
-  QtDevices devices({{QtDevices::TrackerFriendlyName("tracker-port"), "/dev/pts/77"}});
+TEST(QtDevices, DeclaredPortsAreTrackerDevicesWhileTheirPathExists) {
+  QTemporaryDir temp;
+  ASSERT_TRUE(temp.isValid());
+  const std::string port = temp.path().toStdString() + "/tracker";
+  QtDevices devices({{QtDevices::TrackerFriendlyName("tracker-port"), port}});
+  const auto listed = [&] {
+    const auto names = devices.PortNames();
+    return std::find(names.begin(), names.end(), port) != names.end();
+  };
+  EXPECT_FALSE(listed());
+  int arrivals = 0;
+  int removals = 0;
+  devices.SetChangeHandler([&](rlv::platform::DeviceEvent event) {
+    if (event == rlv::platform::DeviceEvent::Arrival) ++arrivals;
+    if (event == rlv::platform::DeviceEvent::RemoveComplete) ++removals;
+  });
+  devices.StartNotifications();
+  // The port appears (a link to a terminal, as a by-id link would be): told at once.
+  std::filesystem::create_symlink("/dev/null", port);
+  QtEventLoop loop;
+  ASSERT_TRUE(loop.RunUntil([&] { return arrivals > 0; }, 2000));
   const auto list = devices.EnumerateSerialDevices();
   ASSERT_FALSE(list.empty());
-  EXPECT_EQ(list.back().port_name, "/dev/pts/77");
+  EXPECT_EQ(list.back().port_name, port);
   EXPECT_NE(list.back().friendly_name.find("STMicro"), std::string::npos);
+  EXPECT_TRUE(listed());
   const auto names = devices.PortNames();
-  EXPECT_NE(std::find(names.begin(), names.end(), "/dev/pts/77"), names.end());
   for (const auto& device : list)
     EXPECT_NE(std::find(names.begin(), names.end(), device.port_name), names.end()) << device.port_name;
+  std::filesystem::remove(port);
+  ASSERT_TRUE(loop.RunUntil([&] { return removals > 0; }, 2000));
+  EXPECT_FALSE(listed());
+  devices.StopNotifications();
 }
 
 TEST(QtDevices, UsbStringsFromSysfs) {

@@ -1,4 +1,4 @@
-// The command line's parsing and its file commands (export, import, diff).
+// The command line: its parsing, its file commands (export, import, diff) and the session steps.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -6,6 +6,7 @@
 
 #include "World.h"
 #include "cli/CommandLine.h"
+#include "cli/DeviceSession.h"
 #include "config/ConfigText.h"
 
 namespace rlv {
@@ -36,12 +37,64 @@ TEST(CommandLine, UsageErrorsAreNamed) {
 
   const auto ok = Parse({"read", "--port=demo", "--out", "x.fcg", "--password", "65535"}, &error);
   ASSERT_TRUE(ok);
-  EXPECT_EQ(ok->port, "demo");
+  EXPECT_EQ(ok->ports, std::vector<std::string>{"demo"});
   EXPECT_EQ(ok->out, "x.fcg");
   EXPECT_EQ(ok->password, 65535);
   const auto help = Parse({"diff", "--help"}, &error);
   ASSERT_TRUE(help && help->help);
   EXPECT_NE(cli::Help("diff").find("7 firmware update failed"), std::string::npos);
+}
+
+TEST(CommandLine, SeveralPortsAndTheirOutputFiles) {
+  std::string error;
+  const auto two = Parse({"flash", "--port", "/dev/a", "img.bin", "--port=/dev/b"}, &error);
+  ASSERT_TRUE(two) << error;
+  EXPECT_EQ(two->ports, (std::vector<std::string>{"/dev/a", "/dev/b"}));
+  EXPECT_FALSE(Parse({"status", "--port", "/dev/a", "--port", "/dev/a"}, &error));
+  EXPECT_EQ(error, "the port /dev/a is given twice");
+  EXPECT_FALSE(Parse({"status", "--port", "all", "--port", "/dev/a"}, &error));
+  EXPECT_EQ(error, "--port all stands alone");
+  ASSERT_TRUE(Parse({"status", "--port", "all"}, &error));
+
+  EXPECT_EQ(cli::PerTrackerPath("out/a.fcg", "866000000000001"), "out/a-866000000000001.fcg");
+  EXPECT_EQ(cli::PerTrackerPath("support.zip", "ttyACM0"), "support-ttyACM0.zip");
+  EXPECT_EQ(cli::PerTrackerPath("v1.2/config", "pts-3"), "v1.2/config-pts-3");
+  EXPECT_EQ(cli::PerTrackerPath(".hidden", "x"), ".hidden-x");
+  EXPECT_EQ(cli::PortTag("/dev/ttyACM0"), "ttyACM0");
+  EXPECT_EQ(cli::PortTag("/dev/pts/3"), "pts-3");
+  EXPECT_EQ(cli::PortTag("COM7"), "COM7");
+  EXPECT_EQ(cli::PortTag("/../x"), "x");
+}
+
+// The session's steps wait suspended; Poll() resumes them when their
+// condition holds or their time is up.
+TEST(DeviceSession, StepsResumeWhenTheTrackerAnswersOrTheirTimeIsUp) {
+  for (const bool answering : {true, false}) {
+    sim::SimConfig config;
+    config.silent = !answering;
+    fake::World world(config);
+    world.Start();
+    cli::DeviceSession session(world.w(), std::nullopt);
+    cli::Task<int> connect = session.Connect(fake::World::kTrackerPort);
+    connect.Start();
+    const int64_t started = world.env.clock.Now();
+    world.env.clock.RunUntil(
+        [&] {
+          while (session.Poll()) {
+          }
+          return connect.Done();
+        },
+        20000);
+    ASSERT_TRUE(connect.Done()) << answering;
+    if (answering) {
+      EXPECT_EQ(connect.Result(), cli::kExitOk);
+      EXPECT_LT(world.env.clock.Now() - started, 1000);
+    } else {
+      EXPECT_EQ(connect.Result(), cli::kExitNoTracker);
+      EXPECT_EQ(world.env.clock.Now() - started, cli::DeviceSession::kConnectMs);
+      EXPECT_NE(session.Error().find(fake::World::kTrackerPort), std::string::npos);
+    }
+  }
 }
 
 struct Files : fake::World {

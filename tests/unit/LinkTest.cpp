@@ -14,7 +14,7 @@ std::vector<int> Polls() {
   return {41, 34, 34};
 }
 
-TEST(Discovery, ConnectsToTheTrackerWithinOneDiscoveryTick) {
+TEST(Discovery, ProbesTheTrackerAtOnceAtStart) {
   World world;
   world.Start();
   auto& w = world.w();
@@ -23,11 +23,12 @@ TEST(Discovery, ConnectsToTheTrackerWithinOneDiscoveryTick) {
   EXPECT_EQ(w.controls["RzPageControl1"].Index(), 0);
   EXPECT_FALSE(w.controls["MImage7"].Enabled());
 
-  world.env.clock.Advance(999);
+  // The probe runs once the start-up steps are done, not on the first discovery tick.
   EXPECT_TRUE(world.env.serial.Writes().empty());
-  world.env.clock.Advance(1);  // the discovery tick
+  world.env.clock.Advance(0);
   ASSERT_EQ(world.SentCommands(), std::vector<int>{0});
   EXPECT_EQ(world.env.serial.Writes()[0].port, World::kTrackerPort);
+  EXPECT_EQ(world.env.serial.Writes()[0].time, 0);
   EXPECT_EQ(w.controls["ComPortDeviceCaption"].Text(), std::string(World::kTrackerPort) + ": Find device");
 
   // The answer is read after the quiet gate (at once with the fast link).
@@ -101,7 +102,7 @@ TEST(Discovery, AnotherDeviceTypeClosesThePortAndProbesTheNextPort) {
   config.device_type = 0x07;
   World world(config);
   world.Start();
-  world.env.clock.Advance(1100);
+  world.env.clock.Advance(100);  // probed at start, answered
   auto& w = world.w();
   EXPECT_FALSE(w.link.Connected);
   EXPECT_TRUE(w.link.Searching);
@@ -120,7 +121,6 @@ TEST(Discovery, NoAnswerMovesToTheNextPortOneSecondLater) {
   world.Start();
   world.env.clock.Advance(1000);
   EXPECT_TRUE(world.w().link.IdentifyPending);
-  world.env.clock.Advance(1000);
   const auto& writes = world.env.serial.Writes();
   ASSERT_EQ(writes.size(), 2u);
   EXPECT_EQ(writes[0].port, World::kTrackerPort);
@@ -210,8 +210,23 @@ TEST(Connection, RemovingTheDeviceClosesTheConnectionAndReconnectsOnReturn) {
 
   world.env.devices.Arrive({"STMicroelectronics Virtual COM Port", World::kTrackerPort});
   EXPECT_EQ(w.link.PortName, World::kTrackerPort);
-  world.env.clock.RunUntil([&] { return w.link.Connected; }, 5000);
+  // Probed as soon as it arrives, not on the next discovery tick.
+  world.env.clock.RunUntil([&] { return w.link.Connected; }, 100);
   EXPECT_TRUE(w.link.Connected);
+}
+
+TEST(Connection, ATrackerPluggedInJustBeforeADiscoveryTickGetsAWholeTickToAnswer) {
+  World world(sim::SimConfig{}, /*plugged=*/false);
+  world.env.serial.SetLatency(300);  // a tracker slow to answer
+  world.Start();
+  auto& w = world.w();
+  // The ticks come at 1000, 2000...: the tracker arrives 10 ms before the one
+  // that would move the search on to /dev/ttyS1.
+  world.env.clock.Advance(2990);
+  world.env.devices.Arrive({"STMicroelectronics Virtual COM Port", World::kTrackerPort});
+  world.env.clock.Advance(400);
+  EXPECT_TRUE(w.link.Connected);
+  EXPECT_EQ(w.link.PortName, World::kTrackerPort);
 }
 
 TEST(Connection, ResetDeviceSendsRestartAndSearchesAgain) {

@@ -27,7 +27,7 @@ TEST(PortAccess, PermissionDeniedNamesTheFixOnTheStatusLineAndOnceOnThePanel) {
   Headless h;
   h.env.serial.RefuseOpen(kTracker, {OpenErrorKind::PermissionDenied, "Permission denied", "plugdev"});
   h.Start();
-  EXPECT_EQ(h.Run("wait 1000"), "ok");
+  EXPECT_EQ(h.Run("wait 0"), "ok");  // the probe at start
   EXPECT_EQ(h.Run("get ComPortDeviceCaption"), "ok " + kTracker +
                                                    ": Not connected (permission denied: install the udev "
                                                    "rule or join the group plugdev, then replug)");
@@ -72,7 +72,7 @@ TEST(PortAccess, BusyPortWhileModemManagerRunsPointsAtModemManager) {
   world.env.devices.modem_manager = true;
   world.env.serial.RefuseOpen(kTracker, {OpenErrorKind::Busy, "Device or resource busy", ""});
   world.Start();
-  world.env.clock.Advance(1000);
+  world.env.clock.Advance(0);  // the probe at start
   EXPECT_EQ(world.w().controls["ComPortDeviceCaption"].Text(),
             kTracker + ": Not connected (busy: ModemManager may be holding it)");
   ASSERT_EQ(world.shown.size(), 1u);
@@ -86,7 +86,7 @@ TEST(PortAccess, BusyPortWithoutModemManagerOnlySaysBusy) {
   World world;
   world.env.serial.RefuseOpen(kTracker, {OpenErrorKind::Busy, "Device or resource busy", ""});
   world.Start();
-  world.env.clock.Advance(1000);
+  world.env.clock.Advance(0);  // the probe at start
   EXPECT_EQ(world.w().controls["ComPortDeviceCaption"].Text(),
             kTracker + ": Not connected (busy: another program holds it)");
   EXPECT_TRUE(world.shown.empty());
@@ -99,7 +99,7 @@ TEST(PortAccess, SilentTrackerWhileModemManagerRunsPointsAtModemManager) {
   World world(config);
   world.env.devices.modem_manager = true;
   world.Start();
-  world.env.clock.Advance(2000);
+  world.env.clock.Advance(1000);  // probed at start, silent for a tick
   // The next port is probed on the same tick; the panel keeps the hint.
   EXPECT_EQ(world.w().controls["ComPortDeviceCaption"].Text(), "/dev/ttyS0: Find device");
   ASSERT_EQ(world.shown.size(), 1u);
@@ -134,7 +134,7 @@ TEST(PortAccess, EveryOpenFailureSaysWhy) {
   World world(sim::SimConfig{}, false);
   world.env.serial.RefuseOpen("/dev/ttyS0", {OpenErrorKind::NotATerminal, "not a terminal", ""});
   world.Start();
-  world.env.clock.Advance(1000);  // COM1 of the settings: missing
+  world.env.clock.Advance(0);  // COM1 of the settings, probed at start: missing
   EXPECT_EQ(world.w().controls["ComPortDeviceCaption"].Text(), "COM1: Not connected (no such device)");
   world.env.clock.Advance(1000);  // then the first listed port
   EXPECT_EQ(world.w().controls["ComPortDeviceCaption"].Text(),

@@ -97,7 +97,8 @@ void PrintUsage(std::FILE* to) {
                "                          [--refuse-block K:STATUS] [--silent-from-block K]\n"
                "                          [--gnss-silent] [--dump-flash FILE] [--dump-remote FILE]\n"
                "                          [--imei TEXT] [--gnss-version N] [--input-types A,B]\n"
-               "                          [--event N]... [--fault-records N] [--static] [--verbose]\n"
+               "                          [--event N]... [--fault-records N] [--static] [--no-delay]\n"
+               "                          [--verbose]\n"
                "                          [--split N] [--merge] [--stray] [--bad-crc-every N]\n"
                "                          [--hold-acks MS] [--drop-ack N] [--drop-after-blocks N]\n"
                "                          [--reset] [--bt-devices NAMES] [--help] [--version]\n"
@@ -125,6 +126,9 @@ void PrintUsage(std::FILE* to) {
                "  --fault-records N     N processor fault records in the fault log (0..195)\n"
                "  --static              keep the status records still (default: a living\n"
                "                        tracker that drives, counts and reports events)\n"
+               "  --no-delay            answer everything at once: the fault-log blocks are not\n"
+               "                        paced 100 ms apart (every other answer already leaves\n"
+               "                        as soon as its request is complete)\n"
                "  --verbose             trace every request and answer on stderr\n"
                "  --bt-devices NAMES    the Bluetooth devices a scan finds, comma-separated, in the\n"
                "                        order found (each 1..248 bytes, at most 255; \"\" = none;\n"
@@ -284,6 +288,10 @@ int ParseOptions(int argc, char** argv, Options* options) {
       options->fault_records = static_cast<int>(number);
     } else if (arg == "--static") {
       options->sim.living = false;
+    } else if (arg == "--no-delay") {
+      // The fault-log blocks go out at once, one after the other, instead of
+      // one per 100 ms.
+      options->sim.fault_block_pace_ms = 0;
     } else if (arg == "--verbose") {
       options->verbose = true;
     } else if (arg == "--split") {
