@@ -402,6 +402,7 @@ int RunCommandLine(int argc, char** argv) {
   options.data_dir = QDir::toNativeSeparators(QDir(folder).absolutePath()).toStdString();
   options.program_dir = QDir::toNativeSeparators(ProgramFolder()).toStdString();
   options.headless = true;
+  options.fast_link = inv->fast;
 
   QtLocale locale;
   std::vector<std::unique_ptr<Tracker>> trackers;

@@ -20,17 +20,17 @@ struct CommandInfo {
 };
 
 constexpr CommandInfo kCommands[] = {
-    {"status", "status --port PORT... [--json] [--dir DIR]",
+    {"status", "status --port PORT... [--json] [--dir DIR] [--fast]",
      "Identifies the tracker and prints its device and navigation records, as text or JSON."},
-    {"read", "read --port PORT... --out FILE.fcg [--password N] [--dir DIR]",
+    {"read", "read --port PORT... --out FILE.fcg [--password N] [--dir DIR] [--fast]",
      "Reads the tracker's configuration into a configuration file."},
-    {"write", "write --port PORT... FILE [--password N] [--dir DIR]",
+    {"write", "write --port PORT... FILE [--password N] [--dir DIR] [--fast]",
      "Writes a configuration (a .fcg file or its text) to the tracker and verifies it by reading it back."},
-    {"flash", "flash --port PORT... IMAGE.bin [--password N] [--dir DIR]",
+    {"flash", "flash --port PORT... IMAGE.bin [--password N] [--dir DIR] [--fast]",
      "Reads and keeps the configuration, then updates the firmware through the bootloader."},
     {"export", "export FILE.fcg", "Prints the readable text of a configuration file."},
     {"import", "import TEXT --out FILE.fcg", "Makes a configuration file from a configuration text."},
-    {"bundle", "bundle --port PORT... --out FILE.zip [--password N] [--dir DIR]",
+    {"bundle", "bundle --port PORT... --out FILE.zip [--password N] [--dir DIR] [--fast]",
      "Writes one archive for support: device and navigation records, configuration, event and\n"
      "  fault logs, traffic trace, version and settings (without passwords)."},
     {"diff", "diff A B",
@@ -105,7 +105,9 @@ std::string Help(const std::string& command) {
           "  --port PORT    the tracker's serial port, or demo; repeated for several trackers,\n"
           "                 all for every tracker present\n"
           "  --password N   the tracker's configuration password, when it asks for one\n"
-          "  --dir DIR      the data folder (settings, remembered passwords, history)\n";
+          "  --dir DIR      the data folder (settings, remembered passwords, history)\n"
+          "  --fast         the fast link: complete answers are read as they arrive, without\n"
+          "                 the quiet wait (also FastLink=1 in config.ini [Settings])\n";
     }
     if (command == "status") out += "  --json         one JSON object instead of text\n";
   } else {
@@ -138,6 +140,8 @@ std::optional<Invocation> Parse(const std::vector<std::string>& args, std::strin
       inv.help = true;
     } else if (arg == "--json" && inv.command == "status") {
       inv.json = true;
+    } else if (arg == "--fast" && NeedsTracker(inv.command)) {
+      inv.fast = true;
     } else if (arg == "--port" || arg == "--out" || arg == "--password" || arg == "--dir") {
       const bool allowed = arg == "--out" ? ShapeOf(inv.command).out
                            : (arg == "--port" || arg == "--password" || arg == "--dir")

@@ -30,6 +30,7 @@ struct Invocation {
   std::optional<uint16_t> password;
   std::optional<std::string> dir;
   bool json = false;
+  bool fast = false;  // --fast: the fast link
   bool help = false;
 };
 

@@ -37,6 +37,9 @@ TEST(CommandLine, UsageErrorsAreNamed) {
 
   const auto ok = Parse({"read", "--port=demo", "--out", "x.fcg", "--password", "65535"}, &error);
   ASSERT_TRUE(ok);
+  EXPECT_FALSE(ok->fast);
+  EXPECT_TRUE(Parse({"flash", "--port=demo", "--fast", "img.bin"}, &error)->fast);
+  EXPECT_FALSE(Parse({"export", "a", "--fast"}, &error));
   EXPECT_EQ(ok->ports, std::vector<std::string>{"demo"});
   EXPECT_EQ(ok->out, "x.fcg");
   EXPECT_EQ(ok->password, 65535);
