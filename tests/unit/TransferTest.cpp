@@ -333,7 +333,7 @@ TEST(ConfigFileSave, ASymbolicLinkIsRefusedAndNeitherItNorWhereItPointsChanges) 
   Files f;
   const std::string victim = f.File("victim.fcg");
   WriteAll(victim, Bytes(10, 7));
-  for (const std::string pointee : {victim, f.File("not-yet.fcg")}) {
+  for (const std::string& pointee : {victim, f.File("not-yet.fcg")}) {
     SCOPED_TRACE(pointee);
     const std::string link = f.File("link.fcg");
     std::filesystem::remove(link);
