@@ -122,23 +122,27 @@ std::string TraceWithoutPassword(const std::string& trace) {
       const uint8_t direction = b[i + 6], command = b[i + 7];
       const size_t payload = i + 8, crc = i + 6 + length;
       const size_t available = std::min(n, crc) - payload;
+      // Only bytes of this frame are blanked.
+      auto blank_in_frame = [&](size_t at) {
+        if (at < crc) blank(at);
+      };
       bool touched = false;
       if (direction == 0xAA && command == protocol::kPassword) {
-        blank(payload);
-        blank(payload + 1);
+        blank_in_frame(payload);
+        blank_in_frame(payload + 1);
         touched = true;
       }
       const size_t record_at = RecordInPayload(direction, command, b.data() + payload, available);
       if (record_at != std::string::npos) {
         const size_t record = payload + record_at;
-        blank(record + kPasswordAt);
-        blank(record + kPasswordAt + 1);
+        blank_in_frame(record + kPasswordAt);
+        blank_in_frame(record + kPasswordAt + 1);
         if (record + config::kRecordSize <= std::min(n, crc)) {
           link::PutU16(&b[record + kRecordCrcAt], link::Crc16(&b[record], kRecordCrcAt));
           changed[record + kRecordCrcAt] = changed[record + kRecordCrcAt + 1] = true;
         } else {  // the record's end is not in the trace: its checksum cannot be made whole
-          blank(record + kRecordCrcAt);
-          blank(record + kRecordCrcAt + 1);
+          blank_in_frame(record + kRecordCrcAt);
+          blank_in_frame(record + kRecordCrcAt + 1);
         }
         touched = true;
       }

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <random>
 #include <sstream>
 
 #include "World.h"
@@ -191,13 +193,32 @@ TEST(DiagnosticBundle, TheTrackersPasswordIsInNoFileOfTheBundle) {
   t.window.reset();
 }
 
-TEST(DiagnosticBundle, ATraceWhoseBeginningWasDroppedLosesTheHeadlessBytes) {
+TEST(DiagnosticBundle, ATraceWhoseBeginningWasDroppedLosesTheHeadlessBytesAndNoTraceBreaksIt) {
   const std::string trace = std::string(bundle::TracingSerialPort::kDropped) +
                             "        10 rx E1 10 4C\n"
                             "        11 rx 53 4C 52 4C 03 00 55 25 00 2C 3E\n";
   EXPECT_EQ(bundle::TraceWithoutPassword(trace), std::string(bundle::TracingSerialPort::kDropped) +
                                                      "        10 rx 00 00 00\n"
                                                      "        11 rx 53 4C 52 4C 03 00 55 25 00 2C 3E\n");
+
+  // Any trace, frames cut anywhere and lengths of every size: same size, nothing outside it touched.
+  std::mt19937 gen(7);
+  for (int round = 0; round < 200; ++round) {
+    std::string random = round % 2 ? std::string(bundle::TracingSerialPort::kDropped) : std::string();
+    for (int line = 0; line < 6; ++line) {
+      random += std::string("         1 ") + (gen() % 2 ? "tx" : "rx");
+      const int count = static_cast<int>(gen() % 40);
+      for (int i = 0; i < count; ++i) {
+        static const uint8_t kPick[] = {'S', 'L', 'R', 'L', 0x00, 0x02, 0x04, 0xAA, 0x55, 0x20, 0x21, 0x25};
+        char hex[4];
+        const auto byte = static_cast<unsigned>(gen() % 3 ? kPick[gen() % sizeof kPick] : gen() % 256);
+        std::snprintf(hex, sizeof hex, " %02X", byte);
+        random += hex;
+      }
+      random += "\n";
+    }
+    EXPECT_EQ(bundle::TraceWithoutPassword(random).size(), random.size());
+  }
 }
 
 TEST(DiagnosticBundle, OnlyARegularFileOrNothingIsReplacedByTheArchive) {
