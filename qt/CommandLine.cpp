@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -345,9 +346,25 @@ std::vector<std::string> TrackersPresent() {
   return ports;
 }
 
+// `status`, or an output failure (one line on standard error) when standard
+// output did not take everything that was printed.
+int Finished(const std::string& command, int status) {
+  if (status == cli::kExitOutput) return status;  // already said
+  status = cli::FinishOutput(command, status, std::cout, std::cerr);
+  if (status != cli::kExitOutput && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
+    std::fprintf(stderr, "rlvexa-configurator %s: the output could not be written\n", command.c_str());
+    return cli::kExitOutput;
+  }
+  return status;
+}
+
 }  // namespace
 
 int RunCommandLine(int argc, char** argv) {
+#ifndef _WIN32
+  // A closed pipe on standard output is a failed write, not the end of the program.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
   std::string error;
@@ -359,9 +376,10 @@ int RunCommandLine(int argc, char** argv) {
   }
   if (inv->help) {
     std::fputs(cli::Help(inv->command).c_str(), stdout);
-    return cli::kExitOk;
+    return Finished(inv->command, cli::kExitOk);
   }
-  if (!cli::NeedsTracker(inv->command)) return cli::RunFileCommand(*inv, std::cout, std::cerr);
+  if (!cli::NeedsTracker(inv->command))
+    return Finished(inv->command, cli::RunFileCommand(*inv, std::cout, std::cerr));
 
   std::optional<config::text::Records> to_write;
   if (const int status = CheckFiles(*inv, &to_write); status != cli::kExitOk) return status;
@@ -458,7 +476,7 @@ int RunCommandLine(int argc, char** argv) {
   }
   // JSON lines stay alone on standard output.
   if (several) PrintSummary(trackers, missing, inv->json ? std::cerr : std::cout);
-  return worst;
+  return Finished(inv->command, worst);
 }
 
 }  // namespace rlv::qtp

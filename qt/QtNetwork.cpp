@@ -2,6 +2,15 @@
 
 #include <QHostAddress>
 #include <QMetaObject>
+#include <cerrno>
+#include <system_error>
+
+#ifdef __linux__
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <unistd.h>
+#endif
 
 namespace rlv::qtp {
 
@@ -44,6 +53,7 @@ QtTcpSocket::QtTcpSocket() : socket_(std::make_unique<QTcpSocket>()) {
 
 QtTcpSocket::QtTcpSocket(QTcpSocket* accepted) : socket_(accepted) {
   socket_->setParent(nullptr);
+  Shadow();
   Wire();
 }
 
@@ -51,12 +61,46 @@ QtTcpSocket::~QtTcpSocket() {
   // No handler runs while the socket goes away.
   QObject::disconnect(socket_.get(), nullptr, &context_, nullptr);
   socket_->abort();
+  Unshadow();
+}
+
+void QtTcpSocket::Shadow() {
+  Unshadow();
+#ifdef __linux__
+  const qintptr fd = socket_->socketDescriptor();
+  if (fd >= 0) shadow_ = ::fcntl(static_cast<int>(fd), F_DUPFD_CLOEXEC, 0);
+#endif
+}
+
+void QtTcpSocket::Unshadow() {
+#ifdef __linux__
+  if (shadow_ >= 0) ::close(shadow_);
+#endif
+  shadow_ = -1;
+}
+
+bool QtTcpSocket::WasReset() const {
+#ifdef __linux__
+  // A close by the peer leaves this side's half open; a reset ends both.
+  tcp_info info{};
+  socklen_t size = sizeof info;
+  return shadow_ >= 0 && ::getsockopt(shadow_, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 &&
+         info.tcpi_state == TCP_CLOSE;
+#else
+  return false;
+#endif
 }
 
 void QtTcpSocket::Wire() {
   QTcpSocket* s = socket_.get();
   QObject::connect(s, &QTcpSocket::connected, &context_, [this] {
+    Shadow();
     if (connected_) connected_();
+  });
+  // Qt has let go of the connection: so does its second descriptor, and only
+  // now does the system end it.
+  QObject::connect(s, &QTcpSocket::stateChanged, &context_, [this](QAbstractSocket::SocketState state) {
+    if (state == QAbstractSocket::UnconnectedState) Unshadow();
   });
   QObject::connect(s, &QTcpSocket::readyRead, &context_, [this] {
     if (ready_read_) ready_read_();
@@ -74,11 +118,15 @@ void QtTcpSocket::Wire() {
       },
       Qt::QueuedConnection);
   QObject::connect(s, &QTcpSocket::errorOccurred, &context_, [this](QAbstractSocket::SocketError error) {
-    // A close by the peer is reported by Disconnected alone. Qt cannot tell an
-    // orderly close from a reset: both come here as RemoteHostClosedError.
-    if (error == QAbstractSocket::RemoteHostClosedError) return;
-    const platform::SocketError kind = ToSocketError(error);
-    const std::string text = socket_->errorString().toStdString();
+    // Qt reports an orderly close and a reset alike, as RemoteHostClosedError:
+    // the connection's state tells them apart. A close by the peer is
+    // reported by Disconnected alone, a reset as ConnectionReset first.
+    const bool reset = error == QAbstractSocket::RemoteHostClosedError && WasReset();
+    Unshadow();
+    if (error == QAbstractSocket::RemoteHostClosedError && !reset) return;
+    const platform::SocketError kind = reset ? platform::SocketError::ConnectionReset : ToSocketError(error);
+    const std::string text =
+        reset ? std::generic_category().message(ECONNRESET) : socket_->errorString().toStdString();
     QMetaObject::invokeMethod(
         &context_,
         [this, kind, text] {
@@ -89,6 +137,7 @@ void QtTcpSocket::Wire() {
 }
 
 void QtTcpSocket::ConnectToHost(const std::string& host, uint16_t port) {
+  Unshadow();
   socket_->abort();
   socket_->connectToHost(QString::fromStdString(host), port);
 }
@@ -139,6 +188,7 @@ void QtTcpSocket::Close() {
 void QtTcpSocket::Abort() {
   QObject::disconnect(socket_.get(), nullptr, &context_, nullptr);
   socket_->abort();
+  Unshadow();
   Wire();
 }
 

@@ -43,8 +43,15 @@ class QtTcpSocket : public platform::ITcpSocket {
 
  private:
   void Wire();
+  // A second descriptor of the connection, kept while it lasts: Qt closes its
+  // own before it reports a close by the peer, and only the connection's
+  // state then tells an orderly close from a reset.
+  void Shadow();
+  void Unshadow();
+  bool WasReset() const;
 
   std::unique_ptr<QTcpSocket> socket_;
+  int shadow_ = -1;
   QObject context_;  // connections die with this object, before the socket
   std::function<void()> connected_;
   std::function<void()> ready_read_;

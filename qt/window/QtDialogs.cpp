@@ -77,6 +77,8 @@ std::optional<std::string> QtDialogs::SaveFile(const std::string& filter, const 
 
 bool QtDialogs::Confirm(const std::string& text, const std::string& caption) {
   QMessageBox box(QMessageBox::Question, Q(caption), Q(text), QMessageBox::Yes | QMessageBox::No, Owner());
+  // The text may quote a tracker, a file or a server: never markup.
+  box.setTextFormat(Qt::PlainText);
   box.setDefaultButton(QMessageBox::No);
   return box.exec() == QMessageBox::Yes;
 }
@@ -84,6 +86,7 @@ bool QtDialogs::Confirm(const std::string& text, const std::string& caption) {
 void QtDialogs::ShowMessage(const std::string& text) {
   QMessageBox box(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(), Q(text), QMessageBox::Ok,
                   Owner());
+  box.setTextFormat(Qt::PlainText);
   box.exec();
 }
 

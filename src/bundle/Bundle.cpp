@@ -4,11 +4,16 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 
 #include "app/MainWindow.h"
+#include "config/ConfigFile.h"
 #include "config/ConfigText.h"
+#include "link/Bytes.h"
+#include "link/Crc.h"
+#include "protocol/Dispatcher.h"
 
 namespace rlv::bundle {
 
@@ -32,7 +37,129 @@ std::string Lower(std::string s) {
   return s;
 }
 
+// The offsets, in a record, of the configuration password and of the checksum.
+constexpr size_t kPasswordAt = config::kConfigPasswordOffset;
+constexpr size_t kRecordCrcAt = config::kRecordSize - 2;
+
+// Where the first record starts in the payload of a frame that carries it
+// (the write request and the read answer for block 0), or npos.
+size_t RecordInPayload(uint8_t direction, uint8_t command, const uint8_t* payload, size_t available) {
+  if (direction == 0xAA && command == protocol::kConfigWrite && available >= 1 && payload[0] == 0) return 3;
+  if (direction == 0x55 && command == protocol::kConfigRead && available >= 2 && payload[0] == 0 &&
+      payload[1] == 0) {
+    return 4;
+  }
+  return std::string::npos;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// The bytes of one direction of the trace, each with the place of its two
+// hexadecimal digits in the text.
+struct Stream {
+  std::vector<uint8_t> bytes;
+  std::vector<size_t> at;
+};
+
 }  // namespace
+
+config::Block WithoutPassword(const config::Block& record) {
+  config::Block out = record;
+  out[kPasswordAt] = 0;
+  out[kPasswordAt + 1] = 0;
+  link::PutU16(out.data() + kRecordCrcAt, link::Crc16(out.data(), kRecordCrcAt));
+  return out;
+}
+
+std::string TraceWithoutPassword(const std::string& trace) {
+  std::string out = trace;
+  Stream streams[2];  // sent, received
+  const bool dropped = out.rfind(TracingSerialPort::kDropped, 0) == 0;
+  for (size_t pos = 0; pos < out.size();) {
+    size_t end = out.find('\n', pos);
+    if (end == std::string::npos) end = out.size();
+    // "<milliseconds> <rx|tx> XX XX ..."
+    const size_t time = out.find_first_not_of(' ', pos);
+    const size_t space = time < end ? out.find(' ', time) : std::string::npos;
+    if (space != std::string::npos && space + 3 <= end) {
+      const std::string what = out.substr(space + 1, 2);
+      Stream* stream = what == "tx" ? &streams[0] : what == "rx" ? &streams[1] : nullptr;
+      for (size_t at = space + 3; stream && at + 3 <= end && out[at] == ' '; at += 3) {
+        const int high = HexDigit(out[at + 1]), low = HexDigit(out[at + 2]);
+        if (high < 0 || low < 0) break;
+        stream->bytes.push_back(static_cast<uint8_t>(high * 16 + low));
+        stream->at.push_back(at + 1);
+      }
+    }
+    pos = end + 1;
+  }
+  for (Stream& s : streams) {
+    std::vector<uint8_t>& b = s.bytes;
+    const size_t n = b.size();
+    std::vector<bool> changed(n, false);
+    auto blank = [&](size_t i) {
+      if (i < n) {
+        b[i] = 0;
+        changed[i] = true;
+      }
+    };
+    // Before the first frame of a trace whose beginning was dropped: bytes of
+    // a frame whose head is gone, which may be one that carries the password.
+    size_t first = 0;
+    while (first + 4 <= n && std::memcmp(&b[first], "SLRL", 4) != 0) ++first;
+    if (dropped) {
+      for (size_t i = 0; i < std::min(first, n); ++i) blank(i);
+    }
+    for (size_t i = first; i + 8 <= n; ++i) {
+      if (std::memcmp(&b[i], "SLRL", 4) != 0) continue;
+      const size_t length = link::GetU16(&b[i + 4]);  // direction, command and payload
+      if (length < 2) continue;
+      const uint8_t direction = b[i + 6], command = b[i + 7];
+      const size_t payload = i + 8, crc = i + 6 + length;
+      const size_t available = std::min(n, crc) - payload;
+      // Only bytes of this frame are blanked.
+      auto blank_in_frame = [&](size_t at) {
+        if (at < crc) blank(at);
+      };
+      bool touched = false;
+      if (direction == 0xAA && command == protocol::kPassword) {
+        blank_in_frame(payload);
+        blank_in_frame(payload + 1);
+        touched = true;
+      }
+      const size_t record_at = RecordInPayload(direction, command, b.data() + payload, available);
+      if (record_at != std::string::npos) {
+        const size_t record = payload + record_at;
+        blank_in_frame(record + kPasswordAt);
+        blank_in_frame(record + kPasswordAt + 1);
+        if (record + config::kRecordSize <= std::min(n, crc)) {
+          link::PutU16(&b[record + kRecordCrcAt], link::Crc16(&b[record], kRecordCrcAt));
+          changed[record + kRecordCrcAt] = changed[record + kRecordCrcAt + 1] = true;
+        } else {  // the record's end is not in the trace: its checksum cannot be made whole
+          blank_in_frame(record + kRecordCrcAt);
+          blank_in_frame(record + kRecordCrcAt + 1);
+        }
+        touched = true;
+      }
+      if (touched && crc + 2 <= n) {
+        link::PutU16(&b[crc], link::Crc16(&b[i + 6], length));
+        changed[crc] = changed[crc + 1] = true;
+      }
+    }
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    for (size_t i = 0; i < n; ++i) {
+      if (!changed[i]) continue;
+      out[s.at[i]] = kHex[b[i] >> 4];
+      out[s.at[i] + 1] = kHex[b[i] & 15];
+    }
+  }
+  return out;
+}
 
 TracingSerialPort::TracingSerialPort(platform::ISerialPort& port, std::function<int64_t()> clock_ms)
     : port_(port),
@@ -53,7 +180,10 @@ void TracingSerialPort::Add(const char* what, const uint8_t* data, int count) {
     line += hex;
   }
   trace_ += line + "\n";
-  if (trace_.size() > kLimit) trace_.erase(0, trace_.find('\n', trace_.size() - kLimit) + 1);
+  if (trace_.size() > kLimit) {
+    trace_.erase(0, trace_.find('\n', trace_.size() - kLimit) + 1);
+    trace_.insert(0, kDropped);
+  }
 }
 
 bool TracingSerialPort::Open(const std::string& name) {
@@ -117,7 +247,8 @@ std::vector<Entry> Collect(app::MainWindow& w, const std::string& trace) {
                                  "LSpeed",    "LCourse",  "LOdo",     "LIN1",  "LIN2",  "LiBut",
                                  "LTemp1",    "LTemp2",   "LValid",   "LOUT1", "LTemp", "LAccel_X",
                                  "LAccel_Y",  "LAccel_Z", "WorkTime", "LCsq"}))});
-  const config::text::Records records{w.config.ConfigBlock1, w.config.ConfigBlock2};
+  // The tracker's password is blanked in the first record, whose checksum is made whole again.
+  const config::text::Records records{WithoutPassword(w.config.ConfigBlock1), w.config.ConfigBlock2};
   out.push_back({"configuration.fcg", config::text::ToConfigFile(records)});
   // The password of the tracker's configuration is left out of the text.
   std::string text = config::text::Export(records);
@@ -137,7 +268,7 @@ std::vector<Entry> Collect(app::MainWindow& w, const std::string& trace) {
     }
   }
   out.push_back({"fault-log.txt", Bytes(faults)});
-  out.push_back({"traffic-trace.txt", Bytes(trace)});
+  out.push_back({"traffic-trace.txt", Bytes(TraceWithoutPassword(trace))});
   out.push_back(
       {"version.txt", Bytes(std::string("rlvexa-configurator ") + app::MainWindow::kVersionText + "\n")});
   const auto settings = w.Files().Read(w.settings.Path(), 1u << 20);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "config/ConfigFile.h"
 #include "platform/Archive.h"
 #include "platform/SerialPort.h"
 
@@ -39,8 +40,10 @@ class TracingSerialPort : public platform::ISerialPort {
     port_.SetReceivedHandler(std::move(handler));
   }
 
-  // The trace so far; it keeps its last kLimit bytes.
+  // The trace so far; it keeps its last kLimit bytes, after a first line
+  // kDropped once earlier lines were dropped.
   static constexpr size_t kLimit = 4u << 20;
+  static constexpr const char* kDropped = "(earlier lines dropped)\n";
   const std::string& Trace() const { return trace_; }
 
  private:
@@ -55,8 +58,20 @@ class TracingSerialPort : public platform::ISerialPort {
 // The tracker's state and the configurator's own: device and navigation
 // records (raw and as the monitoring page shows them), the configuration
 // (".fcg" and text), the event and fault logs, `trace`, the version and the
-// settings with every password removed.
+// settings, with every password removed.
 std::vector<Entry> Collect(app::MainWindow& w, const std::string& trace);
+
+// The first configuration record with the tracker's password set to 0 and
+// its checksum computed again.
+config::Block WithoutPassword(const config::Block& record);
+
+// The trace with the tracker's password blanked (to 00 00) wherever a frame
+// carries it: the password request's payload, and the first record in the
+// configuration write request and in the read answer. The frames' and the
+// records' checksums are computed again, so they give nothing away. In a
+// trace whose beginning was dropped, the bytes before the first frame of each
+// direction are blanked too.
+std::string TraceWithoutPassword(const std::string& trace);
 
 // The settings file's text without passwords: the remembered tracker passwords
 // and every key whose name speaks of a password lose their values.

@@ -41,7 +41,7 @@ constexpr CommandInfo kCommands[] = {
 constexpr const char* kExitText =
     "Exit status: 0 success; 1 differences (diff only); 2 usage error; 3 no tracker found on the\n"
     "port within 10 s; 4 password refused; 5 transfer failed or timed out; 6 bad or unreadable\n"
-    "file; 7 firmware update failed.\n"
+    "file; 7 firmware update failed; 8 the output could not be written (full disk, closed pipe).\n"
     "PORT is a serial port (for example /dev/ttyACM0) or \"demo\", the simulated tracker.\n"
     "Several trackers at once: --port A --port B ..., or --port all for every tracker present;\n"
     "each gets its own session and progress line, then a table of port, IMEI, result and time.\n"
@@ -237,7 +237,16 @@ std::string PerTrackerPath(const std::string& path, const std::string& tag) {
   return path.substr(0, dot) + "-" + tag + path.substr(dot);
 }
 
-int RunFileCommand(const Invocation& inv, std::ostream& out, std::ostream& err) {
+int FinishOutput(const std::string& command, int status, std::ostream& out, std::ostream& err) {
+  out.flush();
+  if (out) return status;
+  err << "rlvexa-configurator " << command << ": the output could not be written\n";
+  return kExitOutput;
+}
+
+namespace {
+
+int RunFile(const Invocation& inv, std::ostream& out, std::ostream& err) {
   namespace text = config::text;
   if (inv.command == "export") {
     const auto records = LoadConfiguration(inv.files[0], err);
@@ -267,6 +276,12 @@ int RunFileCommand(const Invocation& inv, std::ostream& out, std::ostream& err) 
   }
   err << inv.command << " needs a tracker\n";
   return kExitUsage;
+}
+
+}  // namespace
+
+int RunFileCommand(const Invocation& inv, std::ostream& out, std::ostream& err) {
+  return FinishOutput(inv.command, RunFile(inv, out, err), out, err);
 }
 
 }  // namespace rlv::cli

@@ -19,6 +19,7 @@ enum Exit : int {
   kExitTransfer = 5,   // a transfer failed or timed out
   kExitBadFile = 6,    // a file is unreadable or not what it should be
   kExitFirmware = 7,   // the firmware update failed
+  kExitOutput = 8,     // the standard output could not be written (full disk, closed pipe)
 };
 
 // One command line: "rlvexa-configurator COMMAND [options] [files]".
@@ -52,6 +53,10 @@ std::string PortTag(const std::string& port);
 
 // export, import and diff: files only. Results on `out`, failures (one line) on `err`.
 int RunFileCommand(const Invocation& inv, std::ostream& out, std::ostream& err);
+
+// `status` of `command` once its results on `out` are flushed; kExitOutput,
+// with one line on `err`, when `out` could not take them.
+int FinishOutput(const std::string& command, int status, std::ostream& out, std::ostream& err);
 
 // Reads a whole file; nullopt with `why` set when it cannot be read.
 std::optional<std::vector<uint8_t>> ReadWholeFile(const std::string& path, std::string* why);

@@ -197,6 +197,7 @@ void CloudStore::OpenSlot(size_t i) {
   }
   slot.Stored = false;
   slot.Ended = false;
+  slot.Unsent = 0;
   slot.Answer.clear();
   ++slot.Generation;
   slot.Countdown = 0;
@@ -216,6 +217,7 @@ void CloudStore::OpenSlot(size_t i) {
   s.SetReadyReadHandler([this, i] { UploadRead(i); });
   s.SetErrorHandler([this, i](platform::SocketError error, const std::string&) { UploadError(i, error); });
   s.SetDisconnectedHandler([this, i] { UploadDisconnect(i); });
+  s.SetBytesWrittenHandler([this, i](int64_t count) { Slots[i].Unsent -= count; });
   slot.Countdown = kTransferTimeout;
   s.ConnectToHost(slot.Host, w_.settings.ConfigPort);
 }
@@ -230,6 +232,7 @@ void CloudStore::UploadConnect(size_t i) {
   UploadSlot& slot = Slots[i];
   Trace("Socket " + SlotAddress(i) + " connected");
   const std::string header = "file#" + slot.Imei + "#" + std::to_string(UploadImage.size()) + "#";
+  slot.Unsent = static_cast<int64_t>(header.size() + UploadImage.size());
   slot.connection->Write(reinterpret_cast<const uint8_t*>(header.data()), static_cast<int>(header.size()));
   slot.connection->Flush();
   slot.Countdown = kTransferTimeout;
@@ -263,6 +266,13 @@ void CloudStore::UploadRead(size_t i) {
     if (slot.Stored || slot.Ended) continue;
     slot.Countdown = kTransferTimeout;
     if (slot.Answer.find(kEndTransfer) != std::string::npos) {
+      // A confirmation of a file that was not yet all sent confirms nothing.
+      if (slot.Unsent > 0) {
+        Trace("Socket " + SlotAddress(i) + " confirmed before the file was sent");
+        UploadFailed(i, Text("EarlyConfirmation", "сервер подтвердил прием до отправки всего файла"));
+        slot.connection->Abort();
+        return;
+      }
       slot.Stored = true;
       slot.Countdown = 0;
       Trace("");

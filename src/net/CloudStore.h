@@ -61,8 +61,10 @@ class CloudStore {
     bool ReconnectRequested = false;
     // This transfer's end has been dealt with (stored, failed or timed out).
     bool Ended = false;
-    // The server confirmed this transfer with "EndTransfer".
+    // The server confirmed this transfer with "EndTransfer" after the whole file was sent.
     bool Stored = false;
+    // Bytes of the header and the file still to be handed to the system.
+    int64_t Unsent = 0;
     // Seconds left without a byte before the transfer is given up; 0 = idle.
     int Countdown = 0;
     // Tells the pending file send which transfer it belongs to.

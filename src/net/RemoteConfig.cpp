@@ -407,14 +407,21 @@ void RemoteConfig::WriteRemoteLog(const std::string& text) {
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "[%.2d:%.2d:%.2d.%.3d] - ", now.hour, now.minute, now.second,
                 now.millisecond);
-  const std::string line = stamp + link::Utf8ToCp1251(text) + "\r\n";
+  auto line = [&stamp](const std::string& what) {
+    const std::string bytes = stamp + link::Utf8ToCp1251(what) + "\r\n";
+    return std::vector<uint8_t>(bytes.begin(), bytes.end());
+  };
   const std::string path = LogFileName();
+  if (path == LogFull) return;
   // The log never stands in the way: a failure here is dropped.
   std::error_code ec;
   std::filesystem::create_directories(std::filesystem::u8path(path).parent_path(), ec);
-  std::ofstream out(std::filesystem::u8path(path), std::ios::binary | std::ios::app);
-  if (!out) return;
-  out.write(line.data(), static_cast<std::streamsize>(line.size()));
+  // The last line of a full day's log says so; the limit keeps room for it.
+  const std::vector<uint8_t> stopped = line(kLogStopped);
+  if (w_.Files().Append(path, line(text), kLogDayLimit - stopped.size()) == platform::AppendResult::kFull) {
+    w_.Files().Append(path, stopped, kLogDayLimit);
+    LogFull = path;
+  }
 }
 
 }  // namespace rlv::net

@@ -48,10 +48,16 @@ class RemoteConfig {
   // Sends one frame into the tunnel: 0 when not listening or nobody is
   // connected, otherwise the send's result.
   int Send_gprs_data(const uint8_t* data, int count);
-  // One line of the day's remote-configuration log.
+  // One line of the day's remote-configuration log. A day's log holds at
+  // most kLogDayLimit bytes: the line that would pass that is replaced by
+  // kLogStopped, and nothing more is written until the next day's file.
   void WriteRemoteLog(const std::string& text);
+  static constexpr uint64_t kLogDayLimit = 16u << 20;
+  static constexpr const char* kLogStopped = "Журнал переполнен: запись остановлена до следующего дня";
   // The day's log file.
   std::string LogFileName() const;
+  // The day's log file that is full: nothing more goes into it.
+  std::string LogFull;
 
   // Test packet (command 61) and test SMS (command 176), over whichever link is active.
   void SENDTESTPACKClick();

@@ -16,8 +16,9 @@ struct ArchiveEntry {
 class IArchives {
  public:
   virtual ~IArchives() = default;
-  // A ZIP archive of `entries` at `path`, written to a temporary file and then
-  // renamed into place; on failure nothing is left at `path`, and `why` says why.
+  // A ZIP archive of `entries` at `path`, written through an OutputFile: a
+  // target that is not a regular file is refused, and on failure the target
+  // stays as it was (absent or untouched) and `why` says why.
   virtual bool WriteZip(const std::string& path, const std::vector<ArchiveEntry>& entries,
                         std::string* why) = 0;
 };

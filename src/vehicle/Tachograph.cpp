@@ -2,7 +2,6 @@
 // file download chunk by chunk, and the transparent port.
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 
 #include "app/MainWindow.h"
 #include "config/Editor.h"
@@ -162,42 +161,35 @@ void Vehicle::TachoChunk(const link::Payload& p) {
   const size_t announced = p.U16(3);
   const size_t n = std::min(announced, p.Available(5));
   auto fail = [this](const std::string& text) {
-    if (TachoFile) TachoFile->close();
-    TachoFile.reset();
+    TachoFile.reset();  // an unfinished download leaves nothing behind
     TachoDownloading = false;
     w_.transfer.StopWait(text);
     EndTachoTransfer();
   };
   if (TachoReceived == 0) {
-    if (TachoFile) TachoFile->close();
-    TachoFile = std::make_unique<std::ofstream>(std::filesystem::u8path(TachoFileName),
-                                                std::ios::binary | std::ios::trunc);
-    if (!*TachoFile) {
-      fail(kCreateFailed);
+    TachoFile = std::make_unique<platform::OutputFile>();
+    if (!TachoFile->Open(TachoFileName)) {
+      fail(std::string(kCreateFailed) + ": " + TachoFileName + " (" + TachoFile->Error() + ")");
       return;
     }
   }
   if (announced == 0) {
-    TachoFile->close();
-    const bool complete = !TachoFile->fail();
+    const bool complete = TachoFile && TachoFile->Commit();
+    const std::string why = TachoFile ? TachoFile->Error() : std::string("not open");
     TachoFile.reset();
     TachoDownloading = false;
     EndTachoTransfer();
     w_.transfer.StopWait(complete ? std::string(kDownloaded)
-                                  : "Файл " + TachoFileName + " не удалось записать полностью");
+                                  : "Файл " + TachoFileName + " не удалось записать полностью (" + why + ")");
     return;
   }
-  if (!TachoFile) {
+  if (!TachoFile || !TachoFile->IsOpen()) {
     fail("Файл " + TachoFileName + " не открыт: загрузка прервана");
     return;
   }
-  if (n > 0) {
-    TachoFile->write(reinterpret_cast<const char*>(p.data() + 5), static_cast<std::streamsize>(n));
-    TachoFile->flush();
-    if (!*TachoFile) {
-      fail("Не удалось записать в файл " + TachoFileName + ": загрузка прервана");
-      return;
-    }
+  if (n > 0 && !TachoFile->Write(p.data() + 5, n)) {
+    fail("Не удалось записать в файл " + TachoFileName + " (" + TachoFile->Error() + "): загрузка прервана");
+    return;
   }
   TachoReceived += static_cast<uint32_t>(n);
   w_.controls["Label54"].SetText("Считано: " + std::to_string(TachoReceived));

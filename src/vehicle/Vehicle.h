@@ -2,12 +2,12 @@
 
 #include <array>
 #include <cstdint>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "link/Bytes.h"
+#include "platform/Files.h"
 #include "vehicle/J1939.h"
 
 namespace rlv::app {
@@ -96,7 +96,8 @@ class Vehicle {
   // ---- Tachograph and transparent port ------------------------------------------
   bool TachoDownloading = false;
   std::string TachoFileName;
-  std::unique_ptr<std::ofstream> TachoFile;
+  // The file being downloaded: in the place of TachoFileName only once complete.
+  std::unique_ptr<platform::OutputFile> TachoFile;
   uint32_t TachoReceived = 0;
 
   void OnTachographAnswer(const link::Payload& p);

@@ -82,6 +82,23 @@ expect_rc 1 "diff of two configurations"
 [ "$(cat "$WORK/out.txt")" = 'connection.SERVERIP: "telematics.example.com:21114" -> "other.example.net:4000"' ] ||
   fail "unexpected diff: $(cat "$WORK/out.txt")"
 
+# A standard output that takes nothing (a full disk, a closed pipe) is an output failure.
+for c in "export $WORK/a.fcg" "diff $WORK/a.fcg $WORK/c.txt" "status --port $PTY $D"; do
+  timeout 120 "$APP" $c >/dev/full 2>"$WORK/err.txt" </dev/null
+  RC=$?
+  expect_rc 8 "$c onto a full disk"
+  [ "$(wc -l <"$WORK/err.txt")" -eq 1 ] && grep -q "output could not be written" "$WORK/err.txt" ||
+    fail "$c onto a full disk did not say so in one line: $(cat "$WORK/err.txt")"
+done
+python3 - "$APP" "$WORK/a.fcg" <<'PY' || fail "export into a closed pipe is not an output failure"
+import os, subprocess, sys
+r, w = os.pipe()
+os.close(r)
+p = subprocess.run([sys.argv[1], "export", sys.argv[2]], stdout=w, stderr=subprocess.PIPE,
+                   stdin=subprocess.DEVNULL, timeout=60)
+assert p.returncode == 8 and p.stderr.count(b"\n") == 1, (p.returncode, p.stderr)
+PY
+
 # Bad files: a corrupt .fcg, a text with an unknown key; nothing is written.
 head -c 100 /dev/urandom >"$WORK/corrupt.fcg"
 printf 'RL\x05\x01' >>"$WORK/corrupt.fcg"
@@ -136,9 +153,32 @@ assert b" rx " in z.read("traffic-trace.txt")
 passes = z.read("settings.ini").decode().split("[Passes]")[1]
 assert all(line.endswith("=") for line in passes.split() if "=" in line), passes
 assert "\nCONFPASS = (removed)\n" in z.read("configuration.txt").decode()
+# The trace keeps no password: not the password command's (1234 = D2 04), not the one in the
+# first configuration record as the tracker sent it.
+trace = z.read("traffic-trace.txt").decode()
+def stream(what):
+    return " ".join(l.split(" " + what + " ", 1)[1] for l in trace.splitlines() if " " + what + " " in l)
+assert "AA 25 D2 04" not in stream("tx")
+rx = stream("rx").split()
+head = "53 4C 52 4C 06 02 55 20 00 00 00 02".split()
+starts = [i for i in range(len(rx)) if rx[i:i + len(head)] == head]
+assert starts and all(rx[i + 17:i + 19] == ["00", "00"] for i in starts), starts
 PY
 run bundle --port "$PTY" --out "$WORK/no-such-folder/support.zip" --password 1234 $D
 expect_rc 6 "bundle into a missing folder"
+
+# The archive never writes through a planted link, nor into a FIFO.
+echo "keep me" >"$WORK/victim.txt"
+ln -s "$WORK/victim.txt" "$WORK/planted.zip.part"
+run bundle --port "$PTY" --out "$WORK/planted.zip" --password 1234 $D
+expect_rc 0 "bundle beside a planted link"
+[ "$(cat "$WORK/victim.txt")" = "keep me" ] || fail "the bundle wrote through a planted link"
+[ -f "$WORK/planted.zip" ] && [ ! -L "$WORK/planted.zip" ] || fail "the bundle is not a file of its own"
+mkfifo "$WORK/pipe.zip"
+run bundle --port "$PTY" --out "$WORK/pipe.zip" --password 1234 $D
+expect_rc 6 "bundle onto a FIFO"
+[ -p "$WORK/pipe.zip" ] || fail "the bundle replaced a FIFO"
+grep -q "not a regular file" "$WORK/err.txt" || fail "the refusal does not say why: $(cat "$WORK/err.txt")"
 
 # The history: one file per distinct configuration read (before the write, after it).
 IMEI=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["imei"])' "$WORK/status.json")

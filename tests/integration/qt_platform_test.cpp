@@ -1,9 +1,12 @@
 // The Qt platform against real pseudo-terminals, real timers and a fake sysfs.
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -586,6 +589,67 @@ TEST(QtNetwork, RefusedConnectionAndBusyPort) {
   EXPECT_EQ(error, platform::SocketError::None);
   ASSERT_TRUE(loop.RunUntil([&] { return error != platform::SocketError::None; }, 5000));
   EXPECT_EQ(error, platform::SocketError::ConnectionRefused);
+}
+
+TEST(QtNetwork, APeerThatResetsIsReportedAsAResetOneThatClosesAsAClose) {
+  for (const bool client : {false, true}) {
+    for (const bool reset : {false, true}) {
+      SCOPED_TRACE(std::string(client ? "client " : "accepted ") + (reset ? "reset" : "close"));
+      qtp::QtEventLoop loop;
+      qtp::QtNetwork net;
+      std::unique_ptr<platform::ITcpSocket> ours;
+      std::vector<std::string> events;
+      auto record = [&](platform::ITcpSocket& s) {
+        s.SetErrorHandler([&](platform::SocketError e, const std::string&) {
+          events.push_back("error " + std::to_string(static_cast<int>(e)));
+        });
+        s.SetDisconnectedHandler([&] { events.push_back("disconnected"); });
+      };
+      // The peer is a plain socket of the system, which can reset.
+      sockaddr_in address{};
+      address.sin_family = AF_INET;
+      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      int peer = -1;
+      auto server = net.CreateServer();
+      int listener = -1;
+      if (client) {
+        listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        socklen_t size = sizeof address;
+        ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ASSERT_EQ(::listen(listener, 1), 0);
+        ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+        ours = net.CreateSocket();
+        record(*ours);
+        bool connected = false;
+        ours->SetConnectedHandler([&] { connected = true; });
+        ours->ConnectToHost("127.0.0.1", ntohs(address.sin_port));
+        ASSERT_TRUE(loop.RunUntil([&] { return connected; }, 5000));
+        peer = ::accept(listener, nullptr, nullptr);
+      } else {
+        server->SetNewConnectionHandler([&](std::unique_ptr<platform::ITcpSocket> s) {
+          ours = std::move(s);
+          record(*ours);
+        });
+        ASSERT_TRUE(server->Listen("127.0.0.1", 0));
+        address.sin_port = htons(server->Port());
+        peer = ::socket(AF_INET, SOCK_STREAM, 0);
+        ASSERT_EQ(::connect(peer, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ASSERT_TRUE(loop.RunUntil([&] { return ours != nullptr; }, 5000));
+      }
+      ASSERT_GE(peer, 0);
+      if (reset) {
+        const linger abortive{1, 0};
+        ::setsockopt(peer, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+      }
+      ::close(peer);
+      if (listener >= 0) ::close(listener);
+      ASSERT_TRUE(loop.RunUntil([&] { return !events.empty() && events.back() == "disconnected"; }, 5000));
+      const std::vector<std::string> expected = reset
+                                                    ? std::vector<std::string>{"error 10054", "disconnected"}
+                                                    : std::vector<std::string>{"disconnected"};
+      EXPECT_EQ(events, expected);
+    }
+  }
 }
 
 TEST(QtNetwork, AbortSendsNoEventAndTheOtherSideSeesTheEnd) {

@@ -10,12 +10,15 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <functional>
 #include <memory>
 
 #include "ModelRenderer.h"
@@ -52,6 +55,7 @@ class WindowTest : public QObject {
   void altHReachesTheHotKeyHandler();
   void altHOpensTheHelpEditorAsAModalWindow();
   void filtersBecomeQtFilters();
+  void messageBoxesShowOutsideTextsAsPlainText();
   void draggingTheTitleBarMovesTheWindow();
   void closeImageClosesTheWindow();
   void monitoringPageShowsTheStatusAndItsChart();
@@ -398,6 +402,28 @@ void WindowTest::filtersBecomeQtFilters() {
   QCOMPARE(ToQtFilter("Config files (*.fcg)|*.fcg"), QString("Config files (*.fcg)"));
   QCOMPARE(ToQtFilter("Firmware|*.bin|All files|*.*"), QString("Firmware (*.bin);;All files (*.*)"));
   QCOMPARE(ToQtFilter("Файлы (*.txt)|*.txt;*.log"), QString("Файлы (*.txt *.log)"));
+}
+
+void WindowTest::messageBoxesShowOutsideTextsAsPlainText() {
+  // A text as a tracker, a peer or a server might send it.
+  const std::string markup = "<b>bold</b> <a href=\"x\">link</a> <img src=\"/etc/x\">";
+  rlv::qtw::QtDialogs dialogs;
+  const std::vector<std::function<void()>> boxes = {[&] { dialogs.ShowMessage(markup); },
+                                                    [&] { dialogs.Confirm(markup, "caption"); }};
+  for (const auto& open : boxes) {
+    Qt::TextFormat format = Qt::RichText;
+    QString shown;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      QVERIFY(box != nullptr);
+      format = box->textFormat();
+      if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) shown = label->text();
+      box->done(QMessageBox::No);
+    });
+    open();
+    QCOMPARE(format, Qt::PlainText);
+    QCOMPARE(shown, QString::fromStdString(markup));
+  }
 }
 
 void WindowTest::draggingTheTitleBarMovesTheWindow() {

@@ -154,6 +154,22 @@ TEST(CloudUpload, SuccessOnlyAfterThatServersConfirmation) {
   EXPECT_NE(f.Trace().find("Socket store3 error 10061"), std::string::npos);
 }
 
+TEST(CloudUpload, AConfirmationBeforeTheWholeFileWasSentIsAFailure) {
+  Cloud f("[Address]\nServerAdr=store1\n");
+  f.env.network.Listen("store1", kPort, [](std::shared_ptr<FakePeer> peer) {
+    peer->on_receive = [](FakePeer& p, const Bytes&) {
+      if (p.Received().size() < 1046) p.Send("EndTransfer");  // confirms the header alone
+    };
+  });
+  f.Type("IMEICLOUD", kImei);
+  f.Click("UploadConfigButton");
+  f.env.clock.Advance(1000);
+  EXPECT_EQ(f.Count(kUploaded), 0);
+  EXPECT_TRUE(f.Shown(f.w().messages.GetStringOr("Cloud", "UploadFailed", "?") + " store1"));
+  EXPECT_TRUE(f.Shown(f.w().messages.GetStringOr("Cloud", "UploadFailed", "?") + " store1 (IMEI " + kImei +
+                      "): " + f.w().messages.GetStringOr("Cloud", "EarlyConfirmation", "?")));
+}
+
 TEST(CloudUpload, AStoreThatNeverAnswersIsGivenUpAfterTenSeconds) {
   Cloud f("[Address]\nServerAdr=store1\n");
   std::shared_ptr<FakePeer> peer;

@@ -150,5 +150,35 @@ TEST(CommandLine, ExportImportAndDiffOfFiles) {
   EXPECT_EQ(f.Run({"diff", f.Path("a.fcg"), f.Path("missing.fcg")}), cli::kExitBadFile);
 }
 
+// A standard output that takes nothing, as a full disk or a closed pipe.
+struct Refusing : std::streambuf {
+  int overflow(int) override { return traits_type::eof(); }
+  std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+};
+
+TEST(CommandLine, AnOutputThatCannotBeWrittenIsAnOutputFailure) {
+  Files f;
+  config::text::Records a, b;
+  b.block1[15] = 3;
+  for (const auto& [name, records] : {std::pair{"a.fcg", a}, std::pair{"b.fcg", b}}) {
+    const auto bytes = config::text::ToConfigFile(records);
+    f.env.dir.Write(name, std::string(bytes.begin(), bytes.end()));
+  }
+  const std::vector<std::vector<std::string>> commands = {{"export", f.Path("a.fcg")},
+                                                          {"diff", f.Path("a.fcg"), f.Path("b.fcg")}};
+  for (const auto& args : commands) {
+    SCOPED_TRACE(args[0]);
+    std::string error;
+    const auto inv = cli::Parse(args, &error);
+    ASSERT_TRUE(inv) << error;
+    Refusing refusing;
+    std::ostream out(&refusing);
+    std::ostringstream err;
+    EXPECT_EQ(cli::RunFileCommand(*inv, out, err), cli::kExitOutput);
+    EXPECT_EQ(err.str(), "rlvexa-configurator " + args[0] + ": the output could not be written\n");
+  }
+  EXPECT_NE(cli::Help("export").find("8 the output could not be written"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace rlv

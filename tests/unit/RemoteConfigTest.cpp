@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "TrackerSim.h"
 #include "TunnelWorld.h"
@@ -363,6 +364,36 @@ TEST(RemoteLog, LinesOfTheSessionInTheDaysFile) {
   EXPECT_NE(log.find("Отправлены данные: 534C524C0200AA00"), std::string::npos);
   EXPECT_NE(log.find("Приняты данные: 534C524C"), std::string::npos);
   for (size_t at = 0; (at = raw.find('\n', at)) != std::string::npos; ++at) EXPECT_EQ(raw[at - 1], '\r');
+}
+
+TEST(RemoteLog, AFloodFillsTheDaysLogOnlyToItsLimitAndSaysSoOnce) {
+  Remote r;
+  r.StartListening();
+  auto p = r.ConnectTracker();
+  ASSERT_TRUE(p != nullptr);
+  constexpr uint64_t kLimit = net::RemoteConfig::kLogDayLimit;
+  const Bytes noise(net::RemoteConfig::kReadChunk, 0x11);
+  // Every byte received is logged as two digits: this is well past the limit.
+  for (uint64_t sent = 0; sent < kLimit / 2 + 64 * 1024; sent += noise.size()) {
+    p->Send(noise);
+    r.env.clock.Advance(3);
+  }
+  const std::string log = r.env.dir.Read("Log/2026-12-09.log");
+  EXPECT_LE(log.size(), kLimit);
+  EXPECT_GT(log.size(), kLimit - 4 * noise.size());
+  const std::string stopped = link::Utf8ToCp1251(net::RemoteConfig::kLogStopped) + "\r\n";
+  EXPECT_EQ(log.find(stopped), log.size() - stopped.size());  // once, and last
+}
+
+TEST(RemoteLog, ALinkInTheLogsPlaceIsNotFollowed) {
+  Remote r;
+  r.env.dir.Write("victim.txt", "keep me");
+  std::filesystem::create_directory(r.env.dir.File("Log"));
+  std::filesystem::create_symlink(r.env.dir.File("victim.txt"), r.env.dir.File("Log/2026-12-09.log"));
+  r.StartListening();
+  r.Identified();
+  EXPECT_EQ(r.env.dir.Read("victim.txt"), "keep me");
+  EXPECT_TRUE(std::filesystem::is_symlink(r.env.dir.File("Log/2026-12-09.log")));
 }
 
 TEST(RemoteLog, AnUnwritableLogFolderStopsNothing) {

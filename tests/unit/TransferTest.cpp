@@ -170,7 +170,7 @@ struct Files : fake::World {
 // The temporary file's write fails once half of it is on the disk.
 struct FailHalfWay : platform::StdFiles {
   size_t written = 0;
-  bool WritePiece(std::ostream& out, const uint8_t* data, size_t size) override {
+  bool WritePiece(platform::OutputFile& out, const uint8_t* data, size_t size) override {
     if (written >= 1046 / 2) return false;
     written += size;
     return StdFiles::WritePiece(out, data, size);
@@ -327,6 +327,24 @@ TEST(ConfigFileSave, ARefusedTargetIsNamedWithItsReasonAndKept) {
   EXPECT_FALSE(f.T().SaveConfigToFile(fifo));
   EXPECT_EQ(f.T().LastFileError, "not a regular file");
   EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+}
+
+TEST(ConfigFileSave, ASymbolicLinkIsRefusedAndNeitherItNorWhereItPointsChanges) {
+  Files f;
+  const std::string victim = f.File("victim.fcg");
+  WriteAll(victim, Bytes(10, 7));
+  for (const std::string& pointee : {victim, f.File("not-yet.fcg")}) {
+    SCOPED_TRACE(pointee);
+    const std::string link = f.File("link.fcg");
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(pointee, link);
+    EXPECT_FALSE(f.T().SaveConfigToFile(link));
+    EXPECT_EQ(f.T().LastFileError, "a symbolic link, not a file");
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+  }
+  EXPECT_EQ(ReadAll(victim), Bytes(10, 7));
+  EXPECT_FALSE(std::filesystem::exists(f.File("not-yet.fcg")));
+  EXPECT_EQ(FolderSize(f.env.dir.Path()), 2u);  // no temporary file left
 }
 
 TEST(ConfigFileSave, TemporaryFilesLeftByAnInterruptedSaveAreRemoved) {

@@ -503,7 +503,11 @@ TEST(TachoDownload, AFileThatCannotBeCreatedOrWrittenEndsTheTransfer) {
     Tacho t;
     t.sim.Vehicle().DddImage = Image(600, 5);
     t.Download(t.env.dir.File("no-such-folder/card.ddd"));
-    EXPECT_EQ(t.shown.back(), "Неудается создать файл в указанном месте");
+    EXPECT_EQ(t.shown.back().rfind("Неудается создать файл в указанном месте: " +
+                                       t.env.dir.File("no-such-folder/card.ddd") + " (",
+                                   0),
+              0u)
+        << t.shown.back();
     EXPECT_EQ(t.sim.Vehicle().EndRequests, 2);
     EXPECT_FALSE(t.w().vehicle.TachoDownloading);
   }
@@ -539,9 +543,12 @@ TEST(TachoDownload, AChunkLongerThanItsFrameWritesAndAcknowledgesWhatArrived) {
   ASSERT_TRUE(t.w().vehicle.TachoDownloading);
   const Bytes lying = sim::BuildResponseFrame(69, {0, 0, 2, 0xA0, 0x0F, 10, 20, 30});
   t.w().codec.ScanFrames(lying.data(), lying.size());
-  EXPECT_EQ(ReadBytes(path), (Bytes{10, 20, 30}));
   EXPECT_EQ(t.Sent(69).back(), (Bytes{2, 3, 0, 0, 0}));
   EXPECT_EQ(t.C("Label54").Text(), "Считано: 3");
+  EXPECT_FALSE(std::filesystem::exists(path));  // in its place only once complete
+  const Bytes end = sim::BuildResponseFrame(69, {0, 0, 2, 0, 0});
+  t.w().codec.ScanFrames(end.data(), end.size());
+  EXPECT_EQ(ReadBytes(path), (Bytes{10, 20, 30}));
 }
 
 TEST(TachoFileName, KeepsOnlyTheImeiDigits) {

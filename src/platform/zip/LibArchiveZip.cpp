@@ -4,17 +4,40 @@
 #include <archive_entry.h>
 
 #include <ctime>
-#include <filesystem>
-#include <system_error>
+
+#include "platform/Files.h"
 
 namespace rlv::platform {
 
+namespace {
+
+// libarchive hands its output here: every byte goes into the output file.
+la_ssize_t WriteToOutput(archive* a, void* client, const void* buffer, size_t length) {
+  auto* out = static_cast<OutputFile*>(client);
+  if (!out->Write(static_cast<const uint8_t*>(buffer), length)) {
+    archive_set_error(a, 0, "%s", out->Error().c_str());
+    return -1;
+  }
+  return static_cast<la_ssize_t>(length);
+}
+
+std::string ArchiveError(archive* a) {
+  return archive_error_string(a) != nullptr ? archive_error_string(a) : "write error";
+}
+
+}  // namespace
+
 bool LibArchiveZip::WriteZip(const std::string& path, const std::vector<ArchiveEntry>& entries,
                              std::string* why) {
-  const std::string temp = path + ".part";
+  OutputFile out;
+  if (!out.Open(path)) {
+    if (why) *why = out.Error();
+    return false;
+  }
   archive* a = archive_write_new();
   archive_write_set_format_zip(a);
-  bool ok = archive_write_open_filename(a, temp.c_str()) == ARCHIVE_OK;
+  archive_write_set_bytes_in_last_block(a, 1);  // no padding after the archive's end
+  bool ok = archive_write_open(a, &out, nullptr, WriteToOutput, nullptr) == ARCHIVE_OK;
   const time_t now = std::time(nullptr);
   for (const ArchiveEntry& e : entries) {
     if (!ok) break;
@@ -29,21 +52,21 @@ bool LibArchiveZip::WriteZip(const std::string& path, const std::vector<ArchiveE
                                    static_cast<la_ssize_t>(e.content.size()));
     archive_entry_free(entry);
   }
-  if (!ok && why) *why = archive_error_string(a) ? archive_error_string(a) : "write error";
+  std::string reason;
+  if (!ok) reason = ArchiveError(a);
   if (archive_write_close(a) != ARCHIVE_OK && ok) {
     ok = false;
-    if (why) *why = archive_error_string(a) ? archive_error_string(a) : "write error";
+    reason = ArchiveError(a);
   }
   archive_write_free(a);
-  std::error_code ec;
-  if (ok) {
-    std::filesystem::rename(std::filesystem::u8path(temp), std::filesystem::u8path(path), ec);
-    if (ec) {
-      ok = false;
-      if (why) *why = ec.message();
-    }
+  if (ok && !out.Commit()) {
+    ok = false;
+    reason = out.Error();
   }
-  if (!ok) std::filesystem::remove(std::filesystem::u8path(temp), ec);
+  if (!ok) {
+    out.Discard();
+    if (why) *why = reason;
+  }
   return ok;
 }
 
