@@ -19,6 +19,8 @@ namespace rlv::platform {
 
 namespace fs = std::filesystem;
 
+// The Windows side of the file service is FilesWindows.cpp.
+#ifndef _WIN32
 namespace {
 
 bool Fail(std::string* why, const std::string& reason) {
@@ -51,6 +53,7 @@ bool SyncPath(const fs::path& path, bool folder) {
 #endif
 
 }  // namespace
+#endif  // _WIN32
 
 bool IsTempFileOf(const std::string& name, const std::string& target_name) {
   const std::string prefix = target_name + StdFiles::kTempMark;
@@ -60,6 +63,7 @@ bool IsTempFileOf(const std::string& name, const std::string& target_name) {
                      [](char c) { return c >= '0' && c <= '9'; });
 }
 
+#ifndef _WIN32
 std::optional<std::vector<uint8_t>> StdFiles::Read(const std::string& path, size_t max_bytes,
                                                    std::string* why) {
   if (why != nullptr) why->clear();
@@ -246,6 +250,8 @@ bool StdFiles::Replace(const std::string& path, const std::vector<uint8_t>& cont
 #endif
   return true;
 }
+
+#endif  // _WIN32
 
 StdFiles& DefaultFiles() {
   static StdFiles files;
