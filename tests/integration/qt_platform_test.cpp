@@ -354,6 +354,8 @@ TEST(QtHotKeys, RecordsRegistrations) {
   EXPECT_EQ(pressed, std::vector<int>{126});
 }
 
+#if RLVEXA_WITH_UDEV
+// The exact reasons and the hang-up setting come from our own open (termios).
 TEST(QtSerialPort, SaysWhyAnOpenFailed) {
   using rlv::platform::OpenErrorKind;
   QtSerialPort port;
@@ -401,6 +403,8 @@ TEST(QtSerialPort, OpeningTurnsOffTheHangUpOnClose) {
   close(fd);
 }
 
+#endif
+
 TEST(QtDevices, LegacyPortsAreListedOnlyWhenNamed) {
   QtDevices devices({});
   std::vector<std::string> legacy;
@@ -416,6 +420,7 @@ TEST(QtDevices, LegacyPortsAreListedOnlyWhenNamed) {
   EXPECT_EQ(named.size(), names.size() + 1);
 }
 
+#if RLVEXA_WITH_UDEV
 TEST(QtDevices, ModemManagerFoundInTheProcessTable) {
   namespace fs = std::filesystem;
   QTemporaryDir temp;
@@ -431,6 +436,8 @@ TEST(QtDevices, ModemManagerFoundInTheProcessTable) {
   EXPECT_FALSE(rlv::qtp::ModemManagerInProcessTable((root / "missing").string()));
 }
 
+#endif
+
 TEST(QtDevices, DeclaredPortsAreTrackerDevices) {
   QtDevices devices({{QtDevices::TrackerFriendlyName("tracker-port"), "/dev/pts/77"}});
   const auto list = devices.EnumerateSerialDevices();
@@ -443,6 +450,7 @@ TEST(QtDevices, DeclaredPortsAreTrackerDevices) {
     EXPECT_NE(std::find(names.begin(), names.end(), device.port_name), names.end()) << device.port_name;
 }
 
+#if RLVEXA_WITH_UDEV
 TEST(QtDevices, UsbStringsFromSysfs) {
   namespace fs = std::filesystem;
   QTemporaryDir temp;
@@ -467,6 +475,7 @@ TEST(QtDevices, UsbStringsFromSysfs) {
   EXPECT_EQ(rlv::qtp::UsbFriendlyNameFromSysfs("../../etc", root.string()), "");
   EXPECT_EQ(rlv::qtp::UsbFriendlyNameFromSysfs("", root.string()), "");
 }
+#endif
 
 }  // namespace
 
