@@ -95,7 +95,7 @@ bool QtSerialPort::OpenDevice(const std::string& name) {
   }
   SerialLine line;
   if (!line.Prepare(name, open_error_)) return false;
-  port_.setPortName(QString::fromStdString(name));
+  port_.setPortName(QString::fromStdString(SerialLine::SystemName(name)));
   port_.setBaudRate(QSerialPort::Baud9600);
   port_.setDataBits(QSerialPort::Data8);
   port_.setParity(QSerialPort::NoParity);

@@ -27,6 +27,8 @@ class SerialLine {
   // Before QSerialPort opens `name`; false, with the reason in `error`, when
   // the port cannot be opened.
   bool Prepare(const std::string& name, platform::OpenError& error);
+  // The name QSerialPort opens for the port the program calls `name`.
+  static std::string SystemName(const std::string& name);
   // After QSerialPort's open, whether or not it succeeded.
   void Opened(QSerialPort& port, bool ok);
 

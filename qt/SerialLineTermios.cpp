@@ -94,6 +94,10 @@ bool SerialLine::Prepare(const std::string& name, platform::OpenError& error) {
   return fd_ >= 0;
 }
 
+std::string SerialLine::SystemName(const std::string& name) {
+  return name;  // the device path
+}
+
 void SerialLine::Opened(QSerialPort&, bool) {
   // QSerialPort has the device now (or failed to): closing ours is never the
   // last close, so it drops no modem line.

@@ -62,7 +62,9 @@ std::vector<std::string> ConfigHistory::Files(const std::string& imei) const {
   if (folder.empty()) return names;
   std::error_code ec;
   for (fs::directory_iterator it(fs::u8path(folder), ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
+    // UTF-8 on every system: on Windows string() would convert to the ANSI code page.
+    const std::u8string utf8 = it->path().filename().u8string();
+    const std::string name(utf8.begin(), utf8.end());
     if (IsHistoryName(name) && it->is_regular_file(ec)) names.push_back(name);
   }
   std::sort(names.begin(), names.end(), Newer);

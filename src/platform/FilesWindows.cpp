@@ -111,6 +111,13 @@ bool IsRegular(HANDLE h) {
   return GetFileInformationByHandle(h, &info) != 0 && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+// Why a name without attributes that exists is refused: devices ("\\.\NUL",
+// "\\.\COM1") have none, yet they are no files.
+std::string NoAttributes(const std::wstring& path, DWORD error) {
+  Handle h = OpenToInspect(path);
+  return h.Valid() && !IsRegular(h.h) ? "not a regular file" : SystemReason(error);
+}
+
 }  // namespace
 
 std::optional<std::vector<uint8_t>> StdFiles::Read(const std::string& path, size_t max_bytes,
@@ -124,7 +131,7 @@ std::optional<std::vector<uint8_t>> StdFiles::Read(const std::string& path, size
   const DWORD attributes = GetFileAttributesW(file.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
     const DWORD error = GetLastError();
-    if (!NotFound(error)) Fail(why, SystemReason(error));
+    if (!NotFound(error)) Fail(why, NoAttributes(file, error));
     return std::nullopt;
   }
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -180,7 +187,8 @@ bool StdFiles::Replace(const std::string& path, const std::vector<uint8_t>& cont
   if (target.empty()) return Fail(why, path.empty() ? "no file name" : "the name is not valid UTF-8");
   const DWORD attributes = GetFileAttributesW(target.c_str());
   const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
-  if (!exists && !NotFound(GetLastError())) return Fail(why, SystemReason(GetLastError()));
+  const DWORD attributes_error = exists ? 0 : GetLastError();
+  if (!exists && !NotFound(attributes_error)) return Fail(why, NoAttributes(target, attributes_error));
   if (exists) {
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return Fail(why, "a folder, not a file");
     Handle h = OpenToInspect(target);

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <string_view>
 #include <system_error>
 
 #ifdef _WIN32

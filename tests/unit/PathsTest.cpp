@@ -2,6 +2,7 @@
 // the file service under a folder name outside ASCII.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <tuple>
 
