@@ -14,7 +14,7 @@
 namespace rlv::qtp {
 
 struct QtDevices::Watch {
-  udev* udev = nullptr;
+  udev* handle = nullptr;  // the udev library's context
   udev_monitor* monitor = nullptr;
   QSocketNotifier* notifier = nullptr;  // child of context_
   // The monitor has events for `devices`.
@@ -113,8 +113,8 @@ bool QtDevices::ModemManagerRunning() {
 bool QtDevices::StartNotifications() {
   if (watch_->monitor != nullptr) return true;
   cache_valid_ = false;
-  watch_->udev = udev_new();
-  if (watch_->udev == nullptr) {
+  watch_->handle = udev_new();
+  if (watch_->handle == nullptr) {
     std::fprintf(stderr, "device notifications unavailable: udev_new failed\n");
     return false;
   }
@@ -122,7 +122,7 @@ bool QtDevices::StartNotifications() {
   // by then), otherwise the kernel's own.
   std::error_code ec;
   const char* source = std::filesystem::exists("/run/udev/control", ec) ? "udev" : "kernel";
-  watch_->monitor = udev_monitor_new_from_netlink(watch_->udev, source);
+  watch_->monitor = udev_monitor_new_from_netlink(watch_->handle, source);
   if (watch_->monitor == nullptr ||
       udev_monitor_filter_add_match_subsystem_devtype(watch_->monitor, "tty", nullptr) < 0 ||
       udev_monitor_enable_receiving(watch_->monitor) < 0) {
@@ -151,8 +151,8 @@ void QtDevices::StopNotifications() {
   }
   if (watch_->monitor != nullptr) udev_monitor_unref(watch_->monitor);
   watch_->monitor = nullptr;
-  if (watch_->udev != nullptr) udev_unref(watch_->udev);
-  watch_->udev = nullptr;
+  if (watch_->handle != nullptr) udev_unref(watch_->handle);
+  watch_->handle = nullptr;
 }
 
 void QtDevices::Watch::Readable(QtDevices& d) {
