@@ -17,6 +17,7 @@ if(WIN32)
   # plug-ins are put beside it by windeployqt before cpack runs (README).
   set(CPACK_GENERATOR NSIS)
   set(CPACK_PACKAGE_INSTALL_DIRECTORY RLvexa)
+  set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
   set(CPACK_NSIS_DISPLAY_NAME "RLvexa configurator")
   set(CPACK_NSIS_PACKAGE_NAME "RLvexa configurator ${PROJECT_VERSION}")
   set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
