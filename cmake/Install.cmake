@@ -1,8 +1,40 @@
-# Installation (cmake --install) and the Debian package (cpack -G DEB).
+# Installation (cmake --install) and the packages: the Debian package on Linux
+# (cpack -G DEB), an NSIS installer on Windows, a drag-and-drop disk image on
+# macOS.
 
 install(FILES ${PROJECT_SOURCE_DIR}/data/language.lng DESTINATION ${RLVEXA_INSTALL_DATADIR})
 # The J1939 parameter catalogue, read from beside the language file.
 install(FILES ${PROJECT_SOURCE_DIR}/data/j1939.can DESTINATION ${RLVEXA_INSTALL_DATADIR})
+
+set(CPACK_PACKAGE_NAME rlvexa-configurator)
+set(CPACK_PACKAGE_VENDOR Kelvane)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Configurator of the Kelvane RLvexa vehicle tracker")
+
+if(WIN32)
+  # The classic layout: the language file and the catalogue beside the
+  # executable (RLVEXA_INSTALL_DATADIR is the program folder). The Qt DLLs and
+  # plug-ins are put beside it by windeployqt before cpack runs (README).
+  set(CPACK_GENERATOR NSIS)
+  set(CPACK_PACKAGE_INSTALL_DIRECTORY RLvexa)
+  set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+  set(CPACK_NSIS_DISPLAY_NAME "RLvexa configurator")
+  set(CPACK_NSIS_PACKAGE_NAME "RLvexa configurator ${PROJECT_VERSION}")
+  set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+  # The Start-menu entry.
+  set(CPACK_PACKAGE_EXECUTABLES rlvexa-configurator "RLvexa configurator")
+  set(CPACK_NSIS_MENU_LINKS "${CMAKE_INSTALL_BINDIR}/rlvexa-configurator.exe" "RLvexa configurator")
+  include(CPack)
+  return()
+elseif(APPLE)
+  # The application bundle (its data files inside, beside the executable) on
+  # a disk image the user drags to Applications. macdeployqt fills the bundle
+  # with Qt's frameworks before cpack runs (README).
+  set(CPACK_GENERATOR DragNDrop)
+  set(CPACK_DMG_VOLUME_NAME "RLvexa")
+  include(CPack)
+  return()
+endif()
 
 # udev reads its rules from <prefix>/lib/udev/rules.d when the prefix is /usr
 # (the package's); other prefixes need the rule copied by hand (README).
@@ -15,10 +47,6 @@ install(FILES ${PROJECT_SOURCE_DIR}/data/linux/rlvexa-configurator.svg
 install(FILES ${PROJECT_SOURCE_DIR}/data/linux/rlvexa-configurator.1 ${PROJECT_SOURCE_DIR}/data/linux/rlvexa-tracker-sim.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-set(CPACK_PACKAGE_NAME rlvexa-configurator)
-set(CPACK_PACKAGE_VENDOR Kelvane)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Configurator of the Kelvane RLvexa vehicle tracker")
 set(CPACK_PACKAGE_DESCRIPTION
     "Finds the tracker on its USB serial port or its GPRS link, reads, edits and writes its configuration. "
     "Comes with a tracker simulator and a udev rule that lets the logged-in user open the tracker's port "

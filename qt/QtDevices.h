@@ -2,17 +2,21 @@
 
 // Serial device enumeration and hot-plug notification for the Qt platform.
 //
-// Linux: the ports QSerialPortInfo lists that a USB device backs (ttyACM,
-// ttyUSB), named by their device path, and the ports the user named; the
-// friendly name comes from the USB device's manufacturer and product strings in
-// sysfs. Hot-plug comes from a udev monitor on the "tty" subsystem, which also
-// tells when the cached port list is stale: while it runs, the system's ports
-// are listed only after a tty came or went.
+// The common part lists the system's ports, the ports the user named and the
+// declared ones. How the system's ports are listed and watched is one file per
+// platform, chosen by the build option RLVEXA_WITH_UDEV:
+// - QtDevicesUdev.cpp (Linux): the ports QSerialPortInfo lists that a USB
+//   device backs (ttyACM, ttyUSB), named by their device path; the friendly
+//   name from the USB device's manufacturer and product strings in sysfs.
+//   Hot-plug comes from a udev monitor on the "tty" subsystem, which also tells
+//   when the cached port list is stale.
+// - QtDevicesPortable.cpp (Windows, macOS, Linux without udev): Qt alone. The
+//   ports with a USB vendor from QSerialPortInfo, friendly name "description
+//   (port)", in the order people count (COM2 before COM10); hot-plug by
+//   comparing the port list once a second, the discovery tick's period.
 // A declared port named by its path (a pseudo-terminal, a /dev/serial/by-id
 // link) is present while that path exists; its folder is watched, so that its
 // coming and going are told like a device's, with or without udev.
-// Windows: friendly name "description (COMn)"; hot-plug by polling the port
-// list every second.
 
 #include <QFileSystemWatcher>
 #include <QObject>
@@ -22,10 +26,6 @@
 #include <vector>
 
 #include "platform/Devices.h"
-
-class QSocketNotifier;
-struct udev;
-struct udev_monitor;
 
 namespace rlv::qtp {
 
@@ -67,21 +67,18 @@ class QtDevices : public platform::IDevices {
   std::vector<platform::UsbSerialDevice> DeclaredPresent() const;
   // A watched folder changed: tells of declared ports that came or went.
   void OnDeclaredFolderChanged();
+  // Run by the platform's Start- and StopNotifications.
   void WatchDeclaredPorts();
   void UnwatchDeclaredPorts();
   QFileSystemWatcher* declared_watch_ = nullptr;  // child of context_, while notifications run
   std::vector<bool> declared_present_;
-#ifdef _WIN32
-  void Poll();
-  QTimer poll_timer_;
-  std::vector<std::string> last_ports_;
-#else
-  void OnMonitorReadable();
-  void CloseMonitor();
-  udev* udev_ = nullptr;
-  udev_monitor* monitor_ = nullptr;
-  QSocketNotifier* notifier_ = nullptr;  // child of context_
-#endif
+  // The system's ports, listed anew (the platform's file).
+  std::vector<Listed> ListSystemPorts();
+  // Whether cache_ still holds the system's ports (the platform's file).
+  bool CacheCurrent() const;
+  // The platform's watch of the system's ports.
+  struct Watch;
+  std::unique_ptr<Watch> watch_;
   QObject context_;
   std::vector<Listed> cache_;
   bool cache_valid_ = false;
@@ -90,7 +87,7 @@ class QtDevices : public platform::IDevices {
   std::function<void(platform::DeviceEvent)> handler_;
 };
 
-#ifndef _WIN32
+#if RLVEXA_WITH_UDEV
 // The USB manufacturer and product strings of a tty (for example "ttyACM0"),
 // read from sysfs below `sys_root` (normally "/sys"); empty when the tty is not
 // a USB device or the strings are missing.

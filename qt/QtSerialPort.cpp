@@ -6,18 +6,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "SerialLine.h"
 #include "TrackerSim.h"
-
-#ifndef _WIN32
-#include <fcntl.h>
-#include <grp.h>
-#include <sys/stat.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#endif
 
 namespace rlv::qtp {
 
@@ -25,77 +15,6 @@ namespace {
 
 using platform::OpenError;
 using platform::OpenErrorKind;
-
-#ifndef _WIN32
-// The name of the group that owns `path`; empty when unknown.
-std::string OwnerGroup(const std::string& path) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) return {};
-  const group* g = getgrgid(st.st_gid);
-  return g != nullptr && g->gr_name != nullptr ? std::string(g->gr_name) : std::string();
-}
-
-OpenError FromErrno(int error, const std::string& path) {
-  OpenError out;
-  out.text = std::strerror(error);
-  switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-    case ENODEV:
-    case ENXIO:
-      out.kind = OpenErrorKind::NotFound;
-      break;
-    case EACCES:
-    case EPERM:
-      out.kind = OpenErrorKind::PermissionDenied;
-      out.group = OwnerGroup(path);
-      break;
-    case EBUSY:
-      out.kind = OpenErrorKind::Busy;
-      break;
-    case ENOTTY:
-      out.kind = OpenErrorKind::NotATerminal;
-      break;
-    default:
-      out.kind = OpenErrorKind::Other;
-      break;
-  }
-  return out;
-}
-
-// Opens the device first on a descriptor of our own, to learn exactly why an
-// open fails and to turn off the hang-up on close before QSerialPort saves the
-// settings it restores when it closes. Returns the descriptor (kept open until
-// QSerialPort has the device, so closing it is never the last close), or -1
-// with `error` set.
-int PrepareDevice(const std::string& path, OpenError& error) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) {
-    error = FromErrno(errno, path);
-    return -1;
-  }
-  if (!S_ISCHR(st.st_mode)) {
-    error = {OpenErrorKind::NotATerminal, "not a character device", ""};
-    return -1;
-  }
-  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    error = FromErrno(errno, path);
-    return -1;
-  }
-  if (!isatty(fd)) {
-    error = {OpenErrorKind::NotATerminal, "not a terminal", ""};
-    ::close(fd);
-    return -1;
-  }
-  termios settings{};
-  if (tcgetattr(fd, &settings) == 0 && (settings.c_cflag & HUPCL) != 0) {
-    settings.c_cflag &= ~static_cast<tcflag_t>(HUPCL);
-    tcsetattr(fd, TCSANOW, &settings);
-  }
-  return fd;
-}
-#endif
 
 OpenError FromQt(const QSerialPort& port) {
   OpenError out;
@@ -174,11 +93,9 @@ bool QtSerialPort::OpenDevice(const std::string& name) {
     open_error_ = {OpenErrorKind::NotFound, "no port name", ""};
     return false;
   }
-#ifndef _WIN32
-  const int own_fd = PrepareDevice(name, open_error_);
-  if (own_fd < 0) return false;
-#endif
-  port_.setPortName(QString::fromStdString(name));
+  SerialLine line;
+  if (!line.Prepare(name, open_error_)) return false;
+  port_.setPortName(QString::fromStdString(SerialLine::SystemName(name)));
   port_.setBaudRate(QSerialPort::Baud9600);
   port_.setDataBits(QSerialPort::Data8);
   port_.setParity(QSerialPort::NoParity);
@@ -189,18 +106,10 @@ bool QtSerialPort::OpenDevice(const std::string& name) {
   port_.setReadBufferSize(kReadBufferSize);
   opening_ = true;
   const bool ok = port_.open(QIODevice::ReadWrite);
-#ifdef _WIN32
-  if (ok) {
-    port_.setDataTerminalReady(false);
-    port_.setRequestToSend(false);
-  }
-#endif
+  line.Opened(port_, ok);
   opening_ = false;
   if (!ok) open_error_ = FromQt(port_);
   port_.clearError();
-#ifndef _WIN32
-  ::close(own_fd);
-#endif
   return ok;
 }
 

@@ -30,10 +30,9 @@ inline constexpr const char* kDemoPortName = "DEMO";
 // the port failed: IsOpen() stays true until Close(), but every Write() fails,
 // so the link notices and closes the port.
 //
-// Opening leaves DTR and RTS as the system set them and turns off the hang-up
-// on close, so probing a port once a second does not pulse the modem lines
-// (which resets many boards). A failed open is told on standard error once for
-// each port and reason.
+// Opening does not pulse the modem lines when probing a port once a second
+// (which resets many boards); how is the platform's (SerialLine.h). A failed
+// open is told on standard error once for each port and reason.
 class QtSerialPort : public platform::ISerialPort {
  public:
   QtSerialPort();

@@ -11,26 +11,20 @@
 #include <QStringList>
 #include <QTranslator>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "CommandLine.h"
 #include "HeadlessFrontend.h"
+#include "ProcessSignals.h"
 #include "QtPlatform.h"
 #include "Version.h"
 #include "WindowFrontend.h"
 #include "app/Options.h"
 #include "cli/CommandLine.h"
-
-#ifndef _WIN32
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <csignal>
-#include <filesystem>
-#endif
+#include "platform/Paths.h"
 
 namespace {
 
@@ -121,8 +115,13 @@ std::optional<Parsed> ParseArguments(const QStringList& args) {
 }
 
 bool IsWritableFolder(const QString& path) {
+#ifdef _WIN32
+  // Folder attributes do not tell (Program Files is closed to users): try.
+  return rlv::platform::CanCreateFilesIn(path.toStdString());
+#else
   const QFileInfo info(path);
   return info.isDir() && info.isWritable();
+#endif
 }
 
 // The folder of the shipped data files of an installed program (the language
@@ -135,10 +134,16 @@ QString InstalledDataFolder() {
   return shared;
 }
 
-// The user's own data folder: $XDG_DATA_HOME/rlvexa-configurator.
+// The user's own data folder: $XDG_DATA_HOME/rlvexa-configurator; on Windows
+// %APPDATA%\RLvexa.
 QString UserDataFolder() {
+#ifdef _WIN32
+  return QString::fromStdString(
+      rlv::platform::WindowsUserDataFolder(qEnvironmentVariable("APPDATA").toStdString()));
+#else
   const QString home = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
   return home.isEmpty() ? QString() : home + QStringLiteral("/rlvexa-configurator");
+#endif
 }
 
 // The folder that stands for "beside the executable"; empty when none can be made.
@@ -199,56 +204,10 @@ QStringList Arguments(int argc, char** argv) {
   return args;
 }
 
-#ifndef _WIN32
-// SIGINT, SIGTERM and SIGHUP close the window as its close button would.
-int g_window_signal_pipe[2] = {-1, -1};
-
-void OnWindowSignal(int) {
-  const int saved = errno;
-  const char byte = 1;
-  [[maybe_unused]] const ssize_t ignored = write(g_window_signal_pipe[1], &byte, 1);
-  errno = saved;
-}
-
-void CloseWindowOnSignals(QObject* context) {
-  if (pipe(g_window_signal_pipe) != 0) return;
-  for (int fd : g_window_signal_pipe) fcntl(fd, F_SETFD, FD_CLOEXEC);
-  fcntl(g_window_signal_pipe[1], F_SETFL, O_NONBLOCK);
-  struct sigaction action {};
-  action.sa_handler = OnWindowSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGHUP, &action, nullptr);  // the terminal was closed
-  auto* notifier = new QSocketNotifier(g_window_signal_pipe[0], QSocketNotifier::Read, context);
-  QObject::connect(notifier, &QSocketNotifier::activated, context, [] {
-    char bytes[16];
-    [[maybe_unused]] const ssize_t ignored = read(g_window_signal_pipe[0], bytes, sizeof bytes);
-    std::fprintf(stderr, "terminated by signal\n");
-    QApplication::closeAllWindows();
-    QCoreApplication::exit(0);
-  });
-}
-#endif
-
 }  // namespace
 
 int main(int argc, char** argv) {
-#ifndef _WIN32
-  // A reader that goes away must not kill the program in the middle of its close steps.
-  std::signal(SIGPIPE, SIG_IGN);
-  // Closed standard streams read as empty and swallow output; otherwise the
-  // first descriptors the program opens would take their numbers.
-  for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
-    if (fcntl(fd, F_GETFD) == -1) {
-      const int null_fd = open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
-      if (null_fd >= 0 && null_fd != fd) {
-        dup2(null_fd, fd);
-        close(null_fd);
-      }
-    }
-  }
-#endif
+  rlv::qtp::PrepareProcess();
   // A command ("rlvexa-configurator read --port ...") runs to its end without a window.
   if (argc > 1 && rlv::cli::IsCommand(argv[1])) return rlv::qtp::RunCommandLine(argc, argv);
   // The command line decides between the window and the headless mode before
@@ -304,9 +263,7 @@ int main(int argc, char** argv) {
     if (translator->load(QLocale(), "qtbase", "_", QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
       QCoreApplication::installTranslator(translator);
     }
-#ifndef _WIN32
-    CloseWindowOnSignals(app.get());
-#endif
+    rlv::qtp::CloseWindowOnSignals(app.get());
     rlv::qtw::WindowFrontend frontend(platform, options);
     return frontend.Run();
   }

@@ -10,6 +10,7 @@ packages=(
   python3 procps
   dpkg-dev desktop-file-utils
   libarchive-dev
+  g++-mingw-w64-x86-64 googletest wine wine64
 )
 
 missing=()

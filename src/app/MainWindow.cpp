@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "config/ConfigControls.h"
+#include "platform/Paths.h"
 #include "ui/MainControls.h"
 
 namespace rlv::app {
@@ -177,7 +178,7 @@ void MainWindow::ReportProblem(const std::string& text) {
 }
 
 std::string MainWindow::ResolveDataPath(const std::string& path) const {
-  if (path.empty() || !std::filesystem::u8path(path).is_relative()) return path;
+  if (path.empty() || !platform::IsRelativePath(path)) return path;
   return DataPath(path);
 }
 
@@ -194,9 +195,7 @@ platform::IFiles& MainWindow::Files() const {
 }
 
 std::string MainWindow::DataPath(const std::string& file) const {
-  if (options.data_dir.empty()) return file;
-  const char last = options.data_dir.back();
-  return options.data_dir + (last == '/' || last == '\\' ? "" : "/") + file;
+  return platform::JoinPath(options.data_dir, file);
 }
 
 void MainWindow::Timer1Timer() {

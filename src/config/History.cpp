@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "app/MainWindow.h"
+#include "platform/Paths.h"
 
 namespace rlv::config {
 
@@ -52,7 +53,7 @@ void ConfigHistory::BindHandlers() {
 
 std::string ConfigHistory::Folder(const std::string& imei) const {
   if (!IsImei(imei)) return {};
-  return w_.DataPath(std::string(kFolder) + "/" + imei);
+  return w_.DataPath(platform::JoinPath(kFolder, imei));
 }
 
 std::vector<std::string> ConfigHistory::Files(const std::string& imei) const {
@@ -61,11 +62,13 @@ std::vector<std::string> ConfigHistory::Files(const std::string& imei) const {
   if (folder.empty()) return names;
   std::error_code ec;
   for (fs::directory_iterator it(fs::u8path(folder), ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string name = it->path().filename().string();
+    // UTF-8 on every system: on Windows string() would convert to the ANSI code page.
+    const std::u8string utf8 = it->path().filename().u8string();
+    const std::string name(utf8.begin(), utf8.end());
     if (IsHistoryName(name) && it->is_regular_file(ec)) names.push_back(name);
   }
   std::sort(names.begin(), names.end(), Newer);
-  for (std::string& name : names) name = folder + "/" + name;
+  for (std::string& name : names) name = platform::JoinPath(folder, name);
   return names;
 }
 
@@ -89,9 +92,9 @@ std::string ConfigHistory::Keep(const std::string& imei, const text::Records& re
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "%04d%02d%02d-%02d%02d%02d", t.year, t.month, t.day, t.hour, t.minute,
                 t.second);
-  std::string path = folder + "/" + stamp + ".fcg";
+  std::string path = platform::JoinPath(folder, std::string(stamp) + ".fcg");
   for (int n = 2; fs::exists(fs::u8path(path), ec); ++n)
-    path = folder + "/" + stamp + "-" + std::to_string(n) + ".fcg";
+    path = platform::JoinPath(folder, stamp + ("-" + std::to_string(n)) + ".fcg");
   std::string why;
   if (!w_.Files().Replace(path, content, &why)) {
     LastError = path + ": " + why;

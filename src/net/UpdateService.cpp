@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "app/MainWindow.h"
+#include "platform/Paths.h"
 #include "ui/Controls.h"
 #include "ui/Shell.h"
 
@@ -399,7 +400,7 @@ void UpdateService::FinishFile() {
   const std::string folder = DownloadsPath();
   std::error_code ec;
   std::filesystem::create_directories(std::filesystem::u8path(folder), ec);
-  const std::string path = folder + "/" + DownloadFileName;
+  const std::string path = platform::JoinPath(folder, DownloadFileName);
   std::string why;
   if (!w_.Files().Replace(path, body, &why)) {
     FileFailed(Text("SaveFailed", "Не удалось сохранить файл") + ": " + path +

@@ -61,6 +61,8 @@ bool IsTempFileOf(const std::string& name, const std::string& target_name) {
                      [](char c) { return c >= '0' && c <= '9'; });
 }
 
+// Windows reads through its wide-character calls: FilesWindows.cpp.
+#ifndef _WIN32
 std::optional<std::vector<uint8_t>> StdFiles::Read(const std::string& path, size_t max_bytes,
                                                    std::string* why) {
   if (why != nullptr) why->clear();
@@ -145,6 +147,7 @@ std::optional<std::vector<uint8_t>> StdFiles::Read(const std::string& path, size
 #endif
   return data;
 }
+#endif  // _WIN32
 
 // ---------------------------------------------------------------------------
 // The system's side of writing: small self-contained functions, one set per

@@ -1,6 +1,7 @@
 #include "ui/Messages.h"
 
 #include "app/MainWindow.h"
+#include "platform/Paths.h"
 
 namespace rlv::ui {
 
@@ -106,7 +107,7 @@ Messages::FileStamp Messages::StampOf(const std::string& path) {
 std::string Messages::ProgramLanguagePath() const {
   const std::string& program_dir = w_.options.program_dir;
   if (program_dir.empty() || program_dir == w_.options.data_dir) return {};
-  return program_dir + "/" + kLanguageFile;
+  return platform::JoinPath(program_dir, kLanguageFile);
 }
 
 const platform::IniDocument* Messages::LanguageDocument() const {

@@ -7,6 +7,7 @@
 #include "app/MainWindow.h"
 #include "link/Codepage.h"
 #include "platform/IniFile.h"
+#include "platform/Paths.h"
 
 namespace rlv::vehicle {
 
@@ -177,7 +178,7 @@ std::string Vehicle::CataloguePath() const {
   if (std::filesystem::exists(std::filesystem::u8path(own), ec)) return own;
   const std::string& program_dir = w_.options.program_dir;
   if (program_dir.empty() || program_dir == w_.options.data_dir) return own;
-  return program_dir + "/" + kCatalogueFile;
+  return platform::JoinPath(program_dir, kCatalogueFile);
 }
 
 std::string Vehicle::PatternPath() const {

@@ -226,7 +226,8 @@ TempDir::TempDir() {
     fs::path candidate = fs::temp_directory_path() / ("rlvexa-test-" + std::to_string(rd()));
     std::error_code ec;
     if (fs::create_directory(candidate, ec)) {
-      path_ = candidate.string();
+      const std::u8string name = candidate.u8string();
+      path_.assign(name.begin(), name.end());
       return;
     }
   }
@@ -239,19 +240,19 @@ TempDir::~TempDir() {
 }
 
 void TempDir::Write(const std::string& name, const std::string& content) const {
-  std::ofstream out(File(name), std::ios::binary | std::ios::trunc);
+  std::ofstream out(std::filesystem::u8path(File(name)), std::ios::binary | std::ios::trunc);
   out << content;
 }
 
 std::string TempDir::Read(const std::string& name) const {
-  std::ifstream in(File(name), std::ios::binary);
+  std::ifstream in(std::filesystem::u8path(File(name)), std::ios::binary);
   std::ostringstream content;
   content << in.rdbuf();
   return content.str();
 }
 
 bool TempDir::Exists(const std::string& name) const {
-  return std::filesystem::exists(File(name));
+  return std::filesystem::exists(std::filesystem::u8path(File(name)));
 }
 
 FakeEnvironment::FakeEnvironment() {
@@ -262,7 +263,9 @@ FakeEnvironment::FakeEnvironment() {
   platform.loop = &clock;
   platform.serial = &serial;
   platform.network = &network;
+#ifdef RLVEXA_HAVE_ZIP
   platform.archives = &archives;
+#endif
   platform.devices = &devices;
   platform.hotkeys = &hotkeys;
   platform.dialogs = &dialogs;

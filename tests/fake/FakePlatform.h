@@ -10,8 +10,11 @@
 
 #include "FakeNetwork.h"
 #include "TrackerSim.h"
+#include "platform/Paths.h"
 #include "platform/Platform.h"
+#ifdef RLVEXA_HAVE_ZIP
 #include "platform/zip/LibArchiveZip.h"
+#endif
 #include "ui/Automation.h"
 
 namespace rlv::fake {
@@ -189,7 +192,7 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   const std::string& Path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  std::string File(const std::string& name) const { return platform::JoinPath(path_, name); }
   void Write(const std::string& name, const std::string& content) const;
   std::string Read(const std::string& name) const;
   bool Exists(const std::string& name) const;
@@ -214,7 +217,9 @@ struct FakeEnvironment {
   FakeClock clock;
   FakeSerialPort serial{clock};
   FakeNetwork network{clock};
+#ifdef RLVEXA_HAVE_ZIP
   platform::LibArchiveZip archives;
+#endif
   FakeDevices devices;
   FakeHotKeys hotkeys;
   ui::ScriptedDialogs dialogs;

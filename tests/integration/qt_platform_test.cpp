@@ -362,6 +362,8 @@ TEST(QtHotKeys, RecordsRegistrations) {
   EXPECT_EQ(pressed, std::vector<int>{126});
 }
 
+#if RLVEXA_WITH_UDEV
+// The exact reasons and the hang-up setting come from our own open (termios).
 TEST(QtSerialPort, SaysWhyAnOpenFailed) {
   using rlv::platform::OpenErrorKind;
   QtSerialPort port;
@@ -409,6 +411,8 @@ TEST(QtSerialPort, OpeningTurnsOffTheHangUpOnClose) {
   close(fd);
 }
 
+#endif
+
 TEST(QtDevices, LegacyPortsAreListedOnlyWhenNamed) {
   QtDevices devices({});
   std::vector<std::string> legacy;
@@ -424,6 +428,7 @@ TEST(QtDevices, LegacyPortsAreListedOnlyWhenNamed) {
   EXPECT_EQ(named.size(), names.size() + 1);
 }
 
+#if RLVEXA_WITH_UDEV
 TEST(QtDevices, ModemManagerFoundInTheProcessTable) {
   namespace fs = std::filesystem;
   QTemporaryDir temp;
@@ -438,6 +443,8 @@ TEST(QtDevices, ModemManagerFoundInTheProcessTable) {
   EXPECT_TRUE(rlv::qtp::ModemManagerInProcessTable(root.string()));
   EXPECT_FALSE(rlv::qtp::ModemManagerInProcessTable((root / "missing").string()));
 }
+
+#endif
 
 TEST(QtDevices, DeclaredPortsAreTrackerDevicesWhileTheirPathExists) {
   QTemporaryDir temp;
@@ -474,6 +481,7 @@ TEST(QtDevices, DeclaredPortsAreTrackerDevicesWhileTheirPathExists) {
   devices.StopNotifications();
 }
 
+#if RLVEXA_WITH_UDEV
 TEST(QtDevices, UsbStringsFromSysfs) {
   namespace fs = std::filesystem;
   QTemporaryDir temp;
@@ -498,6 +506,7 @@ TEST(QtDevices, UsbStringsFromSysfs) {
   EXPECT_EQ(rlv::qtp::UsbFriendlyNameFromSysfs("../../etc", root.string()), "");
   EXPECT_EQ(rlv::qtp::UsbFriendlyNameFromSysfs("", root.string()), "");
 }
+#endif
 
 }  // namespace
 

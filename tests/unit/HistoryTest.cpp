@@ -36,7 +36,7 @@ TEST(ConfigHistory, OneFilePerDistinctConfigurationReadNewestFirst) {
   ASSERT_EQ(t.w().transfer.TrackerImei, imei);
   auto kept = t.Kept();
   ASSERT_EQ(kept.size(), 1u);
-  const std::string folder = t.env.dir.Path() + "/History/" + imei + "/";
+  const std::string folder = platform::JoinPath(t.env.dir.File("History"), imei) + platform::kPathSeparator;
   EXPECT_EQ(kept[0].rfind(folder, 0), 0u) << kept[0];
   EXPECT_EQ(t.Content(kept[0]),
             config::BuildConfigFile(t.sim.Record(0), t.sim.Record(1)));  // the tracker's own bytes
