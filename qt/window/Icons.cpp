@@ -206,7 +206,10 @@ QByteArray FramePicture(const std::string& name, int picture) {
   }
   if (name == "LangImage") return QByteArray(picture == 1 ? kFlagRussian : kFlagEnglish);
   if (name == "MinzImage") return QByteArray(kMinimize);
-  if (name == "CloseImage") return QByteArray(kClose);
+  // The close marks of the main window and of the panels over its pages.
+  for (const char* close : {"CloseImage", "Image2", "Image3", "Image4", "Image5", "NewsClose"}) {
+    if (name == close) return QByteArray(kClose);
+  }
   if (name.size() > 10 && name.compare(name.size() - 10, 10, "CloseImage") == 0)
     return QByteArray(kCloseOnFrame);
   if (name == "Image10") return QByteArray(kDividerDecoration);

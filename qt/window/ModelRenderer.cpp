@@ -408,6 +408,10 @@ QWidget* ModelRenderer::CreateWidget(Node& n, QWidget* parent) {
         window->on_close = [this] {
           if (close_handler_) close_handler_();
         };
+        // Escape closes the panel over the others, as its close mark would.
+        window->on_escape = [this, name] {
+          User(name, 0, [&](ui::ControlModel& m) { m.UserKeyUp(name, 27); });
+        };
       } else {
         // Escape closes a secondary window as its own close button would.
         window->on_escape = [this, name] {
@@ -603,6 +607,12 @@ void ModelRenderer::Connect(Node& n) {
     case Kind::Memo: {
       auto* memo = static_cast<QPlainTextEdit*>(n.w);
       Node* node = &n;
+      if (name == "LOG_memo") {
+        // A right click selects the whole event log, ready to be copied.
+        memo->setContextMenuPolicy(Qt::CustomContextMenu);
+        QObject::connect(memo, &QPlainTextEdit::customContextMenuRequested, memo,
+                         [memo](const QPoint&) { memo->selectAll(); });
+      }
       QObject::connect(memo, &QPlainTextEdit::textChanged, this, [this, name, memo, node] {
         if (updating_ > 0) return;
         typed_in_ = name;

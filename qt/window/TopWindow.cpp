@@ -57,7 +57,7 @@ void TopWindow::closeEvent(QCloseEvent* event) {
 }
 
 void TopWindow::keyPressEvent(QKeyEvent* event) {
-  if (!main_ && event->key() == Qt::Key_Escape && on_escape) {
+  if (event->key() == Qt::Key_Escape && on_escape) {
     on_escape();
     return;
   }

@@ -299,7 +299,8 @@ void DiagnosticBundle::SaveBundleClick() {
   const std::string suggested = w_.DataPath(
       "rlvexa-" + (w_.transfer.TrackerImei.empty() ? std::string("bundle") : w_.transfer.TrackerImei) +
       ".zip");
-  const auto path = w_.plat.dialogs->SaveFile("ZIP (*.zip)|*.zip", "zip", suggested);
+  const auto path = w_.plat.dialogs->SaveFile(
+      w_.messages.GetStringOr("Window", "BundleFilter", "Архивы ZIP (*.zip)|*.zip"), "zip", suggested);
   if (!path) return;
   const auto* traced = dynamic_cast<const TracingSerialPort*>(w_.plat.serial);
   std::string why;

@@ -131,7 +131,10 @@ void ConfigHistory::OpenClick() {
 void ConfigHistory::CompareClick() {
   const std::string path = Selected();
   ui::Control& out = w_.controls["HistoryDiff"];
-  if (path.empty()) return;
+  if (path.empty()) {
+    return out.SetText(
+        w_.messages.GetStringOr("Window", "SelectHistory", "Выберите в списке конфигурацию для сравнения"));
+  }
   std::string why;
   const auto content = w_.Files().Read(path, fcg::kReach, &why);
   if (!content) return out.SetText(path + ": " + (why.empty() ? "no such file" : why));
@@ -144,7 +147,7 @@ void ConfigHistory::CompareClick() {
     for (const auto& d : differences) {
       if (d.key != "additional.WRITETIME") lines += text::FormatDifference(d) + "\n";
     }
-    out.SetText(lines.empty() ? "=" : lines);
+    out.SetText(lines.empty() ? w_.messages.GetStringOr("Window", "NoDifferences", "Различий нет") : lines);
   } catch (const text::ImportError& e) {
     out.SetText(path + ": " + e.what());
   }

@@ -85,7 +85,7 @@ bool Transfer::OpenFromFile(const std::string& path) {
 }
 
 void Transfer::OpenConfig() {
-  const auto file = w_.plat.dialogs->OpenFile(kFileFilter);
+  const auto file = w_.plat.dialogs->OpenFile(w_.messages.GetStringOr("Window", "ConfigFilter", kFileFilter));
   if (!file) return;
   if (!OpenFromFile(*file)) w_.messages.MessageShow(FileMessage(kMsgCannotOpen, Resolve(*file)));
 }
@@ -97,7 +97,8 @@ std::string Transfer::FileMessage(int message, const std::string& path) const {
 }
 
 void Transfer::SaveConfig() {
-  const auto file = w_.plat.dialogs->SaveFile(kFileFilter, "fcg", w_.DataPath(kSuggestedFile));
+  const auto file = w_.plat.dialogs->SaveFile(w_.messages.GetStringOr("Window", "ConfigFilter", kFileFilter),
+                                              "fcg", w_.DataPath(kSuggestedFile));
   if (!file) return;
   switch (WriteConfigFile(*file)) {
     case SaveResult::kSaved:

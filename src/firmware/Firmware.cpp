@@ -119,7 +119,8 @@ void Firmware::DeclareControls(ui::ControlModel& m) {
   // Receiver update page.
   m.Add("Label75", Kind::Label, "TabSheet3").SetText("Обновление прошивки ГЛОНАСС/GPS приемника");
   m["Label75"].SetGeometry({16, 16, 420, 17});
-  m.Add("Label28", Kind::Label, "TabSheet3").SetText("Не помню что тут");
+  // The receiver update's progress line, empty until an update runs.
+  m.Add("Label28", Kind::Label, "TabSheet3");
   m["Label28"].SetGeometry({16, 48, 420, 17});
   ui::Control& gnss_bar = m.Add("ProgressBar", Kind::ProgressBar, "TabSheet3");
   gnss_bar.SetRange(0, 100);
@@ -146,7 +147,8 @@ void Firmware::ShowMessage(int number) {
 // Image file
 
 void Firmware::Open_fwClick() {
-  const auto path = w_.plat.dialogs->OpenFile("Firmware files (*.bin)|*.bin");
+  const auto path = w_.plat.dialogs->OpenFile(
+      w_.messages.GetStringOr("Window", "FirmwareFilter", "Файлы прошивки (*.bin)|*.bin"));
   if (path) OpenFWFileSTM(*path);
 }
 
@@ -313,19 +315,22 @@ void Firmware::EndUpdate() {
 
 void Firmware::OnFlashAnswer(uint8_t command, uint8_t status) {
   link::LinkState& s = w_.link;
-  // An acknowledgement that belongs to no update sends nothing.
-  if (!s.FlashInProgress || s.RemoteModeActive) return;
+  if (s.RemoteModeActive) return;
   if (status != 0) {
+    // What the bootloader refused is shown even when it says so after the
+    // step's timeout has ended the update; nothing is sent either way.
     w_.messages.MessageShow(Format("0x%.2X ", static_cast<unsigned>(command)) +
                             w_.dispatcher.StatusText(status));
     // A refused start, size or header ends the update at once; a refused
     // block or end runs into the step timeout.
-    if (command == protocol::kFlashStart || command == protocol::kFlashSize ||
-        command == protocol::kFlashHeader) {
+    if (s.FlashInProgress && (command == protocol::kFlashStart || command == protocol::kFlashSize ||
+                              command == protocol::kFlashHeader)) {
       EndUpdate();
     }
     return;
   }
+  // An acknowledgement that belongs to no update sends nothing.
+  if (!s.FlashInProgress) return;
   if (!image_) {
     EndUpdate();
     return;

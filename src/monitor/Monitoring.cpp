@@ -61,8 +61,11 @@ constexpr size_t kDevDiagB = 218;
 constexpr size_t kDevGnssVersion = 233;
 
 constexpr int kCsqMax = 31;
-constexpr uint32_t kBlinkColor = 0x000000FFu;  // red
-constexpr uint32_t kLinkColor = 0x00AA6230u;   // the links' blue, RGB(48,98,170)
+// The links and the GNSS update hint in the design colour; the hint blinks
+// red, design colour, green.
+constexpr uint32_t kLinkColor = ui::Rgb(62, 98, 170);
+constexpr uint32_t kBlinkRed = ui::Rgb(255, 0, 0);
+constexpr uint32_t kBlinkGreen = ui::Rgb(0, 128, 0);
 
 int16_t S16(const uint8_t* p) {
   return static_cast<int16_t>(link::GetU16(p));
@@ -232,11 +235,15 @@ void Monitoring::DeclareControls(ui::ControlModel& m) {
     c.SetText(caption);
     return c;
   };
-  const auto group = [&m](const std::string& name, const std::string& caption) {
-    m.Add(name, Kind::GroupBox, "TabSheet2").SetText(caption);
+  // A group is a frame; its caption is a bold label at its top, which the
+  // [Strings] keys and the automation reach by the label's name.
+  const auto group = [&m, &label](const std::string& name, const std::string& caption_label,
+                                  const std::string& caption) {
+    m.Add(name, Kind::GroupBox, "TabSheet2");
+    label(caption_label, name, caption).SetBold(true);
   };
   // Position and motion.
-  group("GroupNavigation", "Навигация");
+  group("GroupNavigation", "Label21", "Навигация");
   label("LDateTime", "GroupNavigation", "Дата и время:");
   label("LLat", "GroupNavigation", "Широта:");
   label("LLon", "GroupNavigation", "Долгота:");
@@ -249,29 +256,36 @@ void Monitoring::DeclareControls(ui::ControlModel& m) {
   label("LOdo", "GroupNavigation", "Одометр, м:");
   label("Label322", "GroupNavigation", "Объект:");
   label("Lreceiver", "GroupNavigation", "");
-  // Inputs, output, fuel, key.
-  group("GroupInputs", "Входы и датчики");
+  // Inputs, output, key.
+  group("GroupInputs", "Label23", "Состояние входов и выхода");
   label("LIN1", "GroupInputs", "Вход1:");
   label("LIN2", "GroupInputs", "Вход2:");
   label("LOUT1", "GroupInputs", "Выход1:");
-  label("FuelLev1", "GroupInputs", "Уровень 1:");
-  label("FuelLev2", "GroupInputs", "Уровень 2:");
   label("LiBut", "GroupInputs", "Код ключа iButton:");
   label("LTemp", "GroupInputs", "Внутренняя температура:");
-  label("LAccel_X", "GroupInputs", "X:");
-  label("LAccel_Y", "GroupInputs", "Y:");
-  label("LAccel_Z", "GroupInputs", "Z:");
+  // Fuel level sensors.
+  group("GroupFuel", "Label61", "Датчики уровня топлива");
+  label("FuelLev1", "GroupFuel", "Уровень 1:");
+  label("FuelLev2", "GroupFuel", "Уровень 2:");
+  // The accelerometer.
+  group("GroupAccel", "Label24", "Акселерометр");
+  label("Label25", "GroupAccel", "Значения по осям");
+  label("LAccel_X", "GroupAccel", "X:");
+  label("LAccel_Y", "GroupAccel", "Y:");
+  label("LAccel_Z", "GroupAccel", "Z:");
   // 1-Wire temperatures.
-  group("GroupTemperatures", "Температура 1-Wire");
+  group("GroupTemperatures", "Label26", "Датчики 1-Wire");
   label("LTemp1", "GroupTemperatures", "Внешняя темп. 1:");
   label("LTemp2", "GroupTemperatures", "Внешняя темп. 2:");
   for (int n = 3; n <= 8; ++n) {
     label("LTemp" + std::to_string(n), "GroupTemperatures", "t. " + std::to_string(n) + ":");
   }
   // The tracker itself.
-  group("GroupDevice", "Прибор");
+  group("GroupDevice", "Label27", "Информация о приборе");
   label("LType", "GroupDevice", "Тип прибора:");
   label("LNumber", "GroupDevice", "ID устройства:");
+  // The IMEI's caption copies it like the link beside it.
+  label("Label30", "GroupDevice", "IMEI").SetFontColor(kLinkColor);
   label("LIMEI", "GroupDevice", "IMEI:");
   label("CopyIMEI", "GroupDevice", "Копировать").SetFontColor(kLinkColor);
   label("LVer", "GroupDevice", "Версия ПО:");
@@ -285,7 +299,7 @@ void Monitoring::DeclareControls(ui::ControlModel& m) {
   label("Label62", "GroupDevice", "");
   label("Label64", "GroupDevice", "");
   // GSM and the server link, with the chart of the last ten minutes.
-  group("GroupGsm", "Связь");
+  group("GroupGsm", "Label321", "Состояние прибора");
   label("LGSMreg", "GroupGsm", "Состояние GSM:");
   label("LGPRSreg", "GroupGsm", "Состояние GPRS:");
   label("Label42", "GroupGsm", "Соединение с сервером:");
@@ -295,7 +309,7 @@ void Monitoring::DeclareControls(ui::ControlModel& m) {
   chart.SetText("Спутники и сигнал GSM, 10 мин");
   chart.SetRange(0, kCsqMax);
   // The event log and the track erase.
-  group("GroupDiagnostic", "Журнал событий");
+  m.Add("GroupDiagnostic", Kind::GroupBox, "TabSheet2");
   label("Label22", "GroupDiagnostic", "Диагностика");
   m.Add("LOG_memo", Kind::Memo, "GroupDiagnostic");
   m.Add("SaveLog", Kind::Button, "GroupDiagnostic").SetText("Сохранить журнал…");
@@ -391,7 +405,10 @@ void Monitoring::Refresh_GPS() {
     const auto k = static_cast<size_t>(i);
     const std::string level = std::to_string(link::GetU16(r + kNavFuelLevel1 + 2 * k));
     const std::string temp = std::to_string(static_cast<int8_t>(r[kNavFuelTemp1 + k]));
-    SetText(i == 0 ? "FuelLev1" : "FuelLev2", T(31) + sp + level + " (" + temp + ")");
+    // Each readout names its sensor: T31 takes the number, or is followed by it.
+    std::string caption = ui::FormatInt(T(31), i + 1);
+    if (caption == T(31)) caption += sp + std::to_string(i + 1);
+    SetText(i == 0 ? "FuelLev1" : "FuelLev2", caption + sp + level + " (" + temp + ")");
   }
   const std::string key = KeyCodeText(r + kNavKey);
   SetText("LiBut", T(30) + sp + key);
@@ -531,9 +548,11 @@ void Monitoring::Refresh_DEVICE() {
 }
 
 void Monitoring::Timer500msTimer() {
-  blink_ = !blink_;
-  if (ui::Control* update = w_.controls.Find("GNSSUPD"))
-    update->SetFontColor(blink_ ? kBlinkColor : kLinkColor);
+  ui::Control* update = w_.controls.Find("GNSSUPD");
+  if (update == nullptr) return;
+  // Red, then the design colour, then green, then red again.
+  const uint32_t now = update->FontColor();
+  update->SetFontColor(now == kBlinkRed ? kLinkColor : now == kBlinkGreen ? kBlinkRed : kBlinkGreen);
 }
 
 // ---- Event log -------------------------------------------------------------------
@@ -568,7 +587,9 @@ void Monitoring::LOG_memoDblClick() {
 void Monitoring::SaveLogClick() {
   const ui::Control* memo = w_.controls.Find("LOG_memo");
   if (memo == nullptr || w_.plat.dialogs == nullptr) return;
-  auto path = w_.plat.dialogs->SaveFile("Текстовые файлы (*.txt)|*.txt", "txt", w_.DataPath("journal.txt"));
+  auto path = w_.plat.dialogs->SaveFile(
+      w_.messages.GetStringOr("Window", "JournalFilter", "Текстовые файлы (*.txt)|*.txt"), "txt",
+      w_.DataPath("journal.txt"));
   if (!path || path->empty()) return;
   // A relative name, as the automation mode may give, is a file of the data folder.
   path = w_.ResolveDataPath(*path);

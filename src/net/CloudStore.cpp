@@ -58,6 +58,7 @@ void CloudStore::DeclareControls(ui::ControlModel& m) {
   counter.SetText("0/0");
   counter.SetGeometry({250, 270, 380, 17});
   m["AutoSendConfig"].SetGeometry({250, 300, 390, 34});
+  m.Add("CloudServers", Kind::Label, "TabSheet13").SetGeometry({250, 340, 390, 51});
   // The trace of the store connections, never shown.
   m.Add("Memo7", Kind::Memo, "TabSheet13").SetVisible(false);
 }
@@ -104,10 +105,42 @@ std::string CloudStore::CheckImei(const std::string& imei) const {
 // ---------------------------------------------------------------------------
 // Upload
 
+bool CloudStore::ServerConfigured() const {
+  const std::vector<std::string> servers = Servers();
+  return std::any_of(servers.begin(), servers.end(), [](const std::string& server) {
+    return !server.empty() && server != config::WindowSettings::kDefaultServer;
+  });
+}
+
+std::string CloudStore::NoServerText() const {
+  return w_.messages.GetStringOr("Window", "NoServer",
+                                 "не задан сервер: укажите ServerAdr в config.ini [Address]");
+}
+
+void CloudStore::RenderServers() {
+  std::string servers;
+  for (const std::string& server : Servers()) {
+    if (server.empty() || server == config::WindowSettings::kDefaultServer) continue;
+    servers += (servers.empty() ? "" : ", ") + server;
+  }
+  const ui::Messages& m = w_.messages;
+  std::string text =
+      m.GetStringOr("Window", "OwnServers", "Серверы конфигуратора (config.ini [Address]):") + " ";
+  if (servers.empty()) {
+    text += NoServerText();
+  } else {
+    text += servers + "; " + m.GetStringOr("Window", "StorePort", "порт облака") + " " +
+            std::to_string(w_.settings.ConfigPort) + ", " +
+            m.GetStringOr("Window", "UpdatePort", "порт обновлений") + " " +
+            std::to_string(w_.settings.UpdatePort);
+  }
+  w_.controls["CloudServers"].SetText(text);
+}
+
 bool CloudStore::TakeImeiField() {
   const std::string imei = w_.controls["IMEICLOUD"].Text();
   if (imei.empty()) {
-    Show(kEmptyInput);
+    Show(w_.messages.GetStringOr("Window", "EmptyInput", kEmptyInput));
     return false;
   }
   if (const std::string bad = CheckImei(imei); !bad.empty()) {
@@ -119,13 +152,21 @@ bool CloudStore::TakeImeiField() {
 }
 
 void CloudStore::UploadConfigButtonClick() {
+  if (!ServerConfigured()) {
+    Show(NoServerText());
+    return;
+  }
   if (TakeImeiField()) UploadConfigConnect();
 }
 
 void CloudStore::UploadListIMEIButtonClick() {
+  if (!ServerConfigured()) {
+    Show(NoServerText());
+    return;
+  }
   ui::Control& memo = w_.controls["Memo8"];
   if (memo.Lines().empty()) {
-    Show(kEmptyInput);
+    Show(w_.messages.GetStringOr("Window", "EmptyInput", kEmptyInput));
     return;
   }
   std::vector<std::string> lines;
@@ -133,7 +174,7 @@ void CloudStore::UploadListIMEIButtonClick() {
                [](const std::string& line) { return !line.empty(); });
   memo.SetItems(lines);
   if (lines.empty()) {
-    Show(kEmptyInput);
+    Show(w_.messages.GetStringOr("Window", "EmptyInput", kEmptyInput));
     return;
   }
   // Every IMEI is checked before the first is sent: a list never stops halfway for a typing error.
@@ -323,7 +364,7 @@ void CloudStore::UploadDisconnect(size_t i) {
   slot.Ended = true;
   slot.Countdown = 0;
   if (!slot.ListActive) {
-    Show(kUploaded);
+    Show(w_.messages.GetStringOr("Window", "Uploaded", kUploaded));
     return;
   }
   const std::vector<std::string>& lines = w_.controls["Memo8"].Lines();
@@ -340,13 +381,17 @@ void CloudStore::UploadDisconnect(size_t i) {
   }
   slot.ListActive = false;
   if (i == 0) w_.controls["Label40"].SetText("");
-  Show(kUploaded);
+  Show(w_.messages.GetStringOr("Window", "Uploaded", kUploaded));
 }
 
 // ---------------------------------------------------------------------------
 // Download
 
 void CloudStore::DownloadConfigButtonClick() {
+  if (!ServerConfigured()) {
+    Show(NoServerText());
+    return;
+  }
   if (!TakeImeiField()) return;
   DownloadServerIndex = 0;
   DownloadRetryRequested = false;

@@ -42,6 +42,15 @@ class CloudStore {
   static void DeclareControls(ui::ControlModel& model);
   void BindHandlers();
 
+  // Whether config.ini [Address] names a server of the configurator's own;
+  // the placeholder address counts as none.
+  bool ServerConfigured() const;
+  // What an operation that needs a server says when none is configured.
+  std::string NoServerText() const;
+  // CloudServers: the servers and ports the configurator itself uses, apart
+  // from the tracker's own server fields of the same page.
+  void RenderServers();
+
   void UploadConfigButtonClick();
   void UploadListIMEIButtonClick();
   void UploadConfigConnect();

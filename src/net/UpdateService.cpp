@@ -77,6 +77,8 @@ void UpdateService::DeclareControls(ui::ControlModel& m) {
   m["Label73"].SetGeometry({8, 6, 300, 17});
   m.Add("NewsCaption", Kind::Label, "NewsPanel").SetGeometry({8, 28, 404, 150});
   m["DisableNews"].SetGeometry({8, 190, 300, 17});
+  // Its close mark, as on the other panels.
+  m.Add("NewsClose", Kind::Image, "NewsPanel").SetGeometry({400, 4, 14, 14});
 }
 
 void UpdateService::BindHandlers() {
@@ -84,6 +86,7 @@ void UpdateService::BindHandlers() {
   ui::ControlModel& c = w_.controls;
   c.On("Button29", Event::Click, [this](const ui::EventArgs&) { Button29Click(); });
   c.On("Image4", Event::Click, [this](const ui::EventArgs&) { Image4Click(); });
+  c.On("NewsClose", Event::Click, [this](const ui::EventArgs&) { NewsCaptionClick(); });
   c.On("NewsCaption", Event::Click, [this](const ui::EventArgs&) { NewsCaptionClick(); });
   c.On("DisableNews", Event::Click, [this](const ui::EventArgs&) { DisableNewsClick(); });
   c.On("Getfirmware", Event::Click, [this](const ui::EventArgs&) { GetfirmwareClick(); });
@@ -128,6 +131,14 @@ void UpdateService::GetConfiguratorVersionFromServer() {
 
 void UpdateService::GetFirmwareVersionFromServer() {
   Ask(kQueryFirmware);
+}
+
+void UpdateService::GetfirmwareClick() {
+  if (!w_.cloud.ServerConfigured()) {
+    w_.messages.MessageShow(w_.cloud.NoServerText());
+    return;
+  }
+  GetFirmwareVersionFromServer();
 }
 
 void UpdateService::GetNews() {
@@ -217,27 +228,24 @@ void UpdateService::Client1Read() {
   ui::ControlModel& c = w_.controls;
   switch (UpdateQuery) {
     case kQueryFirmware:
-      c["Label429"].SetText(answer);
-      c["Label430"].SetText(kFirmwareOffer);
-      c["Label430"].SetTag(kOfferFirmware);
       CloseClientConnection();
       QuestionCountdown = 0;
       if (CompareBuildFW(answer)) {
-        c["Label431"].SetText("   ");
-        c["Panel32"].SetVisible(true);
+        // An open offer of the configurator is not replaced: this one follows it.
+        if (c["Panel32"].Visible() && c["Label430"].Tag() == kOfferConfigurator) {
+          QueuedFirmwareOffer = answer;
+        } else {
+          ShowOffer(kOfferFirmware, answer);
+        }
       } else if (c["RzPageControl1"].Index() == ui::Shell::kFirmwarePage) {
         w_.messages.MessageShow(Message(kMsgNoNewerFirmware));
       }
       break;
     case kQueryConfigurator:
-      c["Label429"].SetText(answer);
-      c["Label430"].SetText(kConfiguratorOffer);
-      c["Label430"].SetTag(kOfferConfigurator);
       CloseClientConnection();
       QuestionCountdown = 0;
       if (answer.find("RL") != std::string::npos && CompareConfiguratorVersion(answer)) {
-        c["Label431"].SetText("   ");
-        c["Panel32"].SetVisible(true);
+        ShowOffer(kOfferConfigurator, answer);
       }
       break;
     case kQueryNews:
@@ -290,7 +298,26 @@ bool UpdateService::CompareConfiguratorVersion(const std::string& name) const {
 // The offer and the news
 
 void UpdateService::Image4Click() {
+  CloseOffer();
+}
+
+void UpdateService::ShowOffer(int tag, const std::string& name) {
+  ui::ControlModel& c = w_.controls;
+  c["Label429"].SetText(name);
+  c["Label430"].SetText(tag == kOfferFirmware
+                            ? w_.messages.GetStringOr("Window", "FirmwareOffer", kFirmwareOffer)
+                            : w_.messages.GetStringOr("Window", "ConfiguratorOffer", kConfiguratorOffer));
+  c["Label430"].SetTag(tag);
+  c["Label431"].SetText("   ");
+  c["Panel32"].SetVisible(true);
+}
+
+void UpdateService::CloseOffer() {
   w_.controls["Panel32"].SetVisible(false);
+  if (QueuedFirmwareOffer.empty()) return;
+  const std::string next = std::move(QueuedFirmwareOffer);
+  QueuedFirmwareOffer.clear();
+  ShowOffer(kOfferFirmware, next);
 }
 
 void UpdateService::NewsCaptionClick() {
@@ -367,7 +394,7 @@ void UpdateService::ClientSocket1Read() {
       FileCountdown = 0;
       w_.messages.MessageShow(Message(kMsgNoSuchFile));
       ClientSocket1->Close();
-      w_.controls["Panel32"].SetVisible(false);
+      CloseOffer();
       return;
     }
     if (r.error == FileReceiver::Error::kBadHeader) {
@@ -426,7 +453,7 @@ void UpdateService::FinishFile() {
     w_.messages.MessageShow(Text("NotStarted", "Новая версия конфигуратора сохранена; запустите ее сами:") +
                             " " + path);
   }
-  c["Panel32"].SetVisible(false);
+  CloseOffer();
 }
 
 void UpdateService::ClientSocket1Error(platform::SocketError error) {
@@ -452,7 +479,7 @@ void UpdateService::Tick() {
   if (FileCountdown != 0 && --FileCountdown == 0) {
     file_active_ = false;
     if (ClientSocket1) ClientSocket1->Abort();
-    w_.controls["Label431"].SetText(kNoAnswer);
+    w_.controls["Label431"].SetText(w_.messages.GetStringOr("Window", "NoAnswer", kNoAnswer));
   }
   if (QuestionCountdown != 0 && --QuestionCountdown == 0) CloseClientConnection();
   if (!w_.controls["DisableNews"].Checked() && NewsCountdown != 0 && --NewsCountdown == 0) GetNews();

@@ -63,7 +63,8 @@ class UpdateService {
   void Image4Click();
   void NewsCaptionClick();
   void DisableNewsClick();
-  void GetfirmwareClick() { GetFirmwareVersionFromServer(); }
+  // Asks for the newest firmware; without a server of its own the configurator says so.
+  void GetfirmwareClick();
 
   // Whether a named build is newer than what runs.
   bool CompareBuildFW(const std::string& name) const;
@@ -83,6 +84,9 @@ class UpdateService {
   uint8_t NewsCountdown = kNewsDelaySeconds;
   // The last answer on the question connection.
   std::string AnswerText;
+  // A newer firmware build announced while the offer panel offers the
+  // configurator: offered once that offer is closed or done.
+  std::string QueuedFirmwareOffer;
   // The name the last file is saved under, and where it was saved.
   std::string DownloadFileName;
   std::string SavedPath;
@@ -99,6 +103,11 @@ class UpdateService {
   size_t ServerCount() const;
   std::string Text(const char* key, const std::string& def) const;
   std::string Message(int number) const;
+
+  // The offer panel shows the build `name` (firmware or configurator, by `tag`).
+  void ShowOffer(int tag, const std::string& name);
+  // Hides the offer panel; a queued firmware offer follows.
+  void CloseOffer();
 
   void Client1Connect();
   void SendQuestion(uint64_t generation);

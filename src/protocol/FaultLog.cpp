@@ -71,7 +71,7 @@ void FaultLog::ListRecords() {
   for (size_t i = 0; i < kRecordCount; ++i) {
     const uint8_t* record = buffer_.data() + i * kRecordSize;
     if (link::Crc8(record, kRecordSize - 1) != record[kRecordSize - 1]) {
-      if (row == 1) grid.SetCell(1, 1, kNoRecords);
+      if (row == 1) grid.SetCell(1, 1, w_.messages.GetStringOr("Window", "NoRecords", kNoRecords));
       return;
     }
     grid.SetCell(0, row, std::to_string(row));

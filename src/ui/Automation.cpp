@@ -22,15 +22,17 @@ void ScriptedDialogs::QueueConfirm(bool yes) {
   confirm_answers_.push_back(yes);
 }
 
-std::optional<std::string> ScriptedDialogs::OpenFile(const std::string&) {
+std::optional<std::string> ScriptedDialogs::OpenFile(const std::string& filter) {
+  filters_.push_back(filter);
   if (open_answers_.empty()) return std::nullopt;  // nobody answers: cancelled
   auto answer = std::move(open_answers_.front());
   open_answers_.pop_front();
   return answer;
 }
 
-std::optional<std::string> ScriptedDialogs::SaveFile(const std::string&, const std::string&,
+std::optional<std::string> ScriptedDialogs::SaveFile(const std::string& filter, const std::string&,
                                                      const std::string& suggested_path) {
+  filters_.push_back(filter);
   last_save_suggestion_ = suggested_path;
   if (save_answers_.empty()) return std::nullopt;
   auto answer = std::move(save_answers_.front());

@@ -38,6 +38,8 @@ class ScriptedDialogs : public platform::IDialogs, public platform::IClipboard {
   std::string Text() const override { return clipboard_; }
 
   const std::vector<std::string>& Boxes() const { return boxes_; }
+  // The filters of the file dialogs opened, in order.
+  const std::vector<std::string>& Filters() const { return filters_; }
 
  private:
   std::deque<std::optional<std::string>> open_answers_;
@@ -45,6 +47,7 @@ class ScriptedDialogs : public platform::IDialogs, public platform::IClipboard {
   std::string last_save_suggestion_;
   std::deque<bool> confirm_answers_;
   std::vector<std::string> boxes_;
+  std::vector<std::string> filters_;
   std::string clipboard_;
 };
 

@@ -348,6 +348,7 @@ void Language::SetLanguage(const std::string& language, bool startup) {
   }
   ApplyLists();
   ApplyCaptions();
+  w_.cloud.RenderServers();
 }
 
 void Language::ApplyHeader() {
@@ -441,11 +442,88 @@ void Language::ApplyCaptions() {
   }
 }
 
+namespace {
+
+// A state text shown in the other language, told by the text it begins with
+// (a section's value, or a message), again in the language shown now; what
+// followed that text (a size, a path) is kept.
+struct StateText {
+  const char* control;
+  const char* section;
+  const char* key;
+};
+constexpr StateText kStateTexts[] = {
+    {"Label430", "Window", "FirmwareOffer"}, {"Label430", "Window", "ConfiguratorOffer"},
+    {"Label431", "Window", "NoAnswer"},      {"Label431", "Messages", "M124"},
+    {"Label431", "Messages", "M121"},        {"Label431", "Messages", "M117"},
+    {"Label431", "Messages", "M118"},        {"Label431", "Messages", "M63"},
+    {"Label40", "Messages", "M15"},          {"Label40", "Messages", "M117"},
+    {"Label40", "Messages", "M118"},         {"Label40", "Messages", "M63"},
+};
+
+// The text of `raw` in `from` replaced at the start of `shown` by its text in `to`.
+bool Retranslate(const std::string& raw, const std::string& from, const std::string& to, std::string& shown) {
+  const std::string before = ReadLangStr(raw, from);
+  if (before.empty() || shown.rfind(before, 0) != 0) return false;
+  shown = ReadLangStr(raw, to) + shown.substr(before.size());
+  return true;
+}
+
+}  // namespace
+
 void Language::RerenderState() {
+  ControlModel& c = w_.controls;
   w_.transfer.RenderConfigPath();
   w_.remote.RenderServerState();
+  const platform::IniDocument* doc = w_.messages.LanguageDocument();
+  // While the server does not listen its button ends with the Str86 text, as
+  // at start.
+  if (Control* button = c.Find("Button1"); button != nullptr && button->Tag() != 1 && doc != nullptr) {
+    if (const auto value = doc->Get("Strings", "Str86")) button->SetText(w_.messages.ReadLangStr(*value));
+  }
   w_.monitoring.Rerender();
   w_.bluetooth.RenderScanCaption();
+  // The CAN pattern editor's title (the chosen mode) and the pattern summary.
+  if (const Control* mode = c.Find("CANBUSMODE"); mode != nullptr && mode->Index() > 0) {
+    if (Control* title = c.Find("Label44")) title->SetText(mode->Text());
+  }
+  if (const Control* summary = c.Find("Label19"); summary != nullptr && !summary->Text().empty()) {
+    w_.vehicle.ShowSummary();
+  }
+  if (doc != nullptr) {
+    const std::string& to = w_.messages.LanguageName;
+    const std::string from = to == "english" ? "russian" : "english";
+    for (const StateText& state : kStateTexts) {
+      Control* control = c.Find(state.control);
+      const auto raw = doc->Get(state.section, state.key);
+      if (control == nullptr || !raw) continue;
+      std::string shown = control->Text();
+      if (Retranslate(*raw, from, to, shown)) control->SetText(shown);
+    }
+    // A message on the message panel, when it is one of the file's texts.
+    if (Control* message = c.Find("MESLABEL"); message != nullptr && !message->Text().empty()) {
+      bool done = false;
+      for (const char* section : {"Messages", "Window", "Errors", "Cloud"}) {
+        for (const std::string& key : doc->Keys(section)) {
+          const std::string raw = doc->Get(section, key).value_or("");
+          if (ReadLangStr(raw, from) != message->Text()) continue;
+          message->SetText(ReadLangStr(raw, to));
+          done = true;
+          break;
+        }
+        if (done) break;
+      }
+    }
+    // The fault log's "no records" line.
+    if (Control* grid = c.Find("FLOGGRID"); grid != nullptr && grid->Rows() > 1 && grid->Cols() > 1) {
+      std::string shown = grid->Cell(1, 1);
+      if (const auto raw = doc->Get("Window", "NoRecords"); raw && Retranslate(*raw, from, to, shown)) {
+        grid->SetCell(1, 1, shown);
+      }
+    }
+  }
+  // The help line explains the control under the mouse in the new language.
+  if (!w_.shell.HelpKey.empty()) w_.shell.MouseMoveHelp(w_.shell.HelpKey);
 }
 
 void Language::LangImageClick() {

@@ -12,6 +12,38 @@ namespace rlv::ui {
 
 namespace {
 
+// The panels Esc closes, the one over the others first, each by its close
+// control (the same as clicking it). The message panel closes by the button
+// of the page it shows; its progress page has none.
+struct PanelClose {
+  const char* panel;
+  const char* close;
+};
+constexpr PanelClose kPanelCloses[] = {{"Panel32", "Image4"},
+                                       {"NewsPanel", "NewsClose"},
+                                       {"PatternPanel", "Image2"},
+                                       {"StructPanel", "Image3"},
+                                       {"DopPanel", "Image5"}};
+constexpr const char* kMessagePageClose[] = {"OKMES", "Button2", "Button4"};
+constexpr int kEscapeKey = 27;
+
+void CloseTopPanel(ControlModel& c) {
+  if (const Control* messages = c.Find("MESPANEL"); messages != nullptr && messages->Visible()) {
+    const int page = c["PageControlMes"].Index();
+    if (page >= 0 && page < static_cast<int>(std::size(kMessagePageClose))) {
+      c.UserClick(kMessagePageClose[page]);
+    }
+    return;
+  }
+  for (const PanelClose& p : kPanelCloses) {
+    const Control* panel = c.Find(p.panel);
+    if (panel != nullptr && panel->Visible()) {
+      c.UserClick(p.close);
+      return;
+    }
+  }
+}
+
 // Every control that explains itself on the help line; each name is a key of
 // the language file's [Help] section.
 // clang-format off
@@ -119,6 +151,10 @@ void Shell::BindHandlers() {
   c.On("Button3", Event::Click, [this](const EventArgs&) { Button3Click(); });
   c.On("Button4", Event::Click, [this](const EventArgs&) { Button2Click(); });
   c.On("CopyIMEI", Event::Click, [this](const EventArgs&) { CopyIMEIClick(); });
+  c.On("Label30", Event::Click, [this](const EventArgs&) { CopyIMEIClick(); });
+  c.On("MainForm", Event::KeyUp, [this](const EventArgs& args) {
+    if (args.key == kEscapeKey) CloseTopPanel(w_.controls);
+  });
 }
 
 void Shell::BindHelpLine() {

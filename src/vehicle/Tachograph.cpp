@@ -146,7 +146,8 @@ void Vehicle::OnTachographAnswer(const link::Payload& p) {
 
 void Vehicle::TachoFileReady() {
   const std::string proposed = w_.DataPath(TachoProposedName(w_.monitoring.Imei()));
-  const std::optional<std::string> path = w_.plat.dialogs->SaveFile(kDddFilter, "ddd", proposed);
+  const std::optional<std::string> path =
+      w_.plat.dialogs->SaveFile(w_.messages.GetStringOr("Window", "DddFilter", kDddFilter), "ddd", proposed);
   if (!path) return;
   TachoRetryTimer->Stop();
   TachoDownloading = true;
@@ -192,7 +193,8 @@ void Vehicle::TachoChunk(const link::Payload& p) {
     return;
   }
   TachoReceived += static_cast<uint32_t>(n);
-  w_.controls["Label54"].SetText("Считано: " + std::to_string(TachoReceived));
+  w_.controls["Label54"].SetText(w_.messages.GetStringOr("Window", "TachoReceived", "Считано:") + " " +
+                                 std::to_string(TachoReceived));
   w_.transfer.ResumeWait();
   std::vector<uint8_t> next(5);
   next[0] = kNextChunk;

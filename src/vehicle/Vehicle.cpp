@@ -91,28 +91,28 @@ void Vehicle::DeclareControls(ui::ControlModel& m) {
   slot.SetItems({"1", "2"});
   slot.SetIndex(0);
   add("Button7", Kind::Button, "TabSheet14", "Чтение файла");
-  add("Label54", Kind::Label, "TabSheet14", "Считано:");
+  add("Label54", Kind::Label, "TabSheet14", "");  // the download counter, while one runs
 
   // The transparent mode on the remote-configuration page.
   // Below the remote-configuration group, which has a place of its own.
-  add("TransPortGroup", Kind::GroupBox, "TabSheet12", "Прозрачный режим").SetGeometry({8, 112, 520, 190});
-  add("TransPortLabel", Kind::Label, "TransPortGroup", "Выберите порт");
-  ui::Control& port = add("TransPort", Kind::ComboBox, "TransPortGroup");
+  add("RzGroupBox8", Kind::GroupBox, "TabSheet12", "Прозрачный режим").SetGeometry({8, 112, 520, 190});
+  add("TransPortLabel", Kind::Label, "RzGroupBox8", "Выберите порт");
+  ui::Control& port = add("TransPort", Kind::ComboBox, "RzGroupBox8");
   port.SetItems({"GSM PORT", "GNSS PORT", "485 PORT"});
   port.SetIndex(0);
-  add("TransBaudLabel", Kind::Label, "TransPortGroup", "Скорость");
-  ui::Control& baud = add("TransBaud", Kind::ComboBox, "TransPortGroup");
+  add("TransBaudLabel", Kind::Label, "RzGroupBox8", "Скорость");
+  ui::Control& baud = add("TransBaud", Kind::ComboBox, "RzGroupBox8");
   baud.SetItems({"9600", "19200", "38400", "57600", "115200"});
   baud.SetIndex(0);
-  add("TRANSTORS485", Kind::CheckBox, "TransPortGroup", "RS-485").SetVisible(false);
-  add("OpenTransPort", Kind::Button, "TransPortGroup", "Открыть порт");
-  add("TransPortWarning", Kind::Label, "TransPortGroup",
+  add("TRANSTORS485", Kind::CheckBox, "RzGroupBox8", "RS-485").SetVisible(false);
+  add("OpenTransPort", Kind::Button, "RzGroupBox8", "Открыть порт");
+  add("TransPortWarning", Kind::Label, "RzGroupBox8",
       "ВНИМАНИЕ! После открытия порта, конфигуратор будет не доступен. Следует закрыть его, и подключиться к "
       "порту через другое ПО. После завершения работы с портом, для перевода прибора в рабочее состояние, "
       "перезапустите его по питанию.");
 
   // The calibration page of the floating panel.
-  add("Button9", Kind::Button, "GroupInputs", "Калибровать");
+  add("Button9", Kind::Button, "GroupAccel", "Калибровать");
   const std::string page = "CalibratePage";
   add("Label59", Kind::Label, page, "Калибровка акселерометра");
   add("Label188", Kind::Label, page,

@@ -123,6 +123,9 @@ class Vehicle {
   void CalibrateStep3Click();
   void A0Click(const std::string& caption);
   void Button9Click();
+  // Label19: the "Str67" text and the catalogued SPNs of the grid.
+  void ShowSummary();
+
   // A navigation record's accelerometer X and Y while the movement method runs.
   void TrackMovement(int16_t x, int16_t y);
 
@@ -131,8 +134,6 @@ class Vehicle {
   std::string PatternPath() const;
   std::string NameOf(const J1939Str& e) const;
   void FillRowFromCatalogue(int row);
-  // Label19: the "Str67" text and the catalogued SPNs of the grid.
-  void ShowSummary();
   void SendTacho(const std::vector<uint8_t>& payload);
   void SendTachoStart();
   void EndTachoTransfer();

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -21,6 +22,7 @@
 #include <functional>
 #include <memory>
 
+#include "Icons.h"
 #include "ModelRenderer.h"
 #include "QtDialogs.h"
 #include "QtPlatform.h"
@@ -58,6 +60,7 @@ class WindowTest : public QObject {
   void messageBoxesShowOutsideTextsAsPlainText();
   void draggingTheTitleBarMovesTheWindow();
   void closeImageClosesTheWindow();
+  void escapeAndTheCloseMarksClosePanelsAndARightClickSelectsTheLog();
   void monitoringPageShowsTheStatusAndItsChart();
   void wrappedCaptionsFollowTheirText();
   void formRowsMeasureLabelsAnewForWidthAndFont();
@@ -446,6 +449,31 @@ void WindowTest::draggingTheTitleBarMovesTheWindow() {
   QTest::mouseMove(bar, spot + QPoint(30, 20));
   QTest::mouseRelease(bar, Qt::LeftButton, {}, spot + QPoint(30, 20));
   QTRY_COMPARE(frame->pos(), before + QPoint(30, 20));
+}
+
+void WindowTest::escapeAndTheCloseMarksClosePanelsAndARightClickSelectsTheLog() {
+  QWidget* frame = front_->Frame();
+  frame->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(frame));
+  // The panels' close marks are drawn as the window's own close button.
+  for (const char* close : {"Image2", "Image3", "Image4", "Image5", "NewsClose"}) {
+    QVERIFY2(Model().Find(close) != nullptr, close);
+    QCOMPARE(rlv::qtw::FramePicture(close, 0), rlv::qtw::FramePicture("CloseImage", 0));
+  }
+  // Escape on the window closes the panel over the pages.
+  QVERIFY(Model().UserClick("Button8"));
+  QTRY_VERIFY(W("DopPanel")->isVisible());
+  QTest::keyClick(frame, Qt::Key_Escape);
+  QTRY_VERIFY(!Model()["DopPanel"].Visible());
+  QTRY_VERIFY(!W("DopPanel")->isVisible());
+  QVERIFY(frame->isVisible());
+  // A right click on the event log selects all of it.
+  Model()["LOG_memo"].SetText("12:00:00 - one\n12:00:01 - two");
+  auto* log = qobject_cast<QPlainTextEdit*>(W("LOG_memo"));
+  QTRY_COMPARE(log->toPlainText(), QString("12:00:00 - one\n12:00:01 - two"));
+  QContextMenuEvent menu(QContextMenuEvent::Mouse, QPoint(4, 4), log->mapToGlobal(QPoint(4, 4)));
+  QApplication::sendEvent(log->viewport(), &menu);
+  QCOMPARE(log->textCursor().selectedText().size(), log->toPlainText().size());
 }
 
 void WindowTest::closeImageClosesTheWindow() {

@@ -49,12 +49,8 @@ const std::set<std::string> kMappedElsewhere = {
 // stand for all items and all headings).
 const std::map<std::string, const char*> kRunTimeTexts = {
     // Other texts that show state.
-    {"Label28", "receiver update progress line"},
     {"Label44", "title of the CAN pattern editor: the chosen pattern"},
-    {"Label54", "tachograph file download counter"},
     {"Label430", "the update offer: firmware or configurator"},
-    // A model name, the same in both languages.
-    {"TACHOMODEL.Item2", "tachograph model name"},
 };
 
 std::string ReadFile(const std::string& path) {

@@ -272,7 +272,8 @@ TEST(CloudUpload, AConfigurationThatDoesNotBuildIsNotUploaded) {
 
 TEST(CloudUpload, WritingToTheTrackerUploadsWhenAutoSendIsTicked) {
   fake::World f;
-  f.env.dir.Write("config.ini", "[Address]\nServerAdr=store1\n[Settings]\nAutoSendConfig=1\nReviewBeforeWrite=0\n");
+  f.env.dir.Write("config.ini",
+                  "[Address]\nServerAdr=store1\n[Settings]\nAutoSendConfig=1\nReviewBeforeWrite=0\n");
   Store store;
   store.Serve(f, "store1");
   f.Start();
@@ -427,6 +428,39 @@ TEST(CloudDownload, AFileThatIsNotAConfigurationIsNeitherWrittenNorOpened) {
   EXPECT_EQ(f.env.dir.Read("temp.fcg"), "before");
   EXPECT_EQ(f.C("CONFPASS").Text(), pass);
   EXPECT_FALSE(f.Shown(f.M(129)));
+}
+
+// Without a server of the configurator's own in config.ini, every operation
+// that needs one says so instead of trying the placeholder address, and the
+// page names the servers it does use.
+TEST(CloudServers, WithoutAServerEveryTransferSaysSoAndThePageShowsTheServersUsed) {
+  for (const char* button :
+       {"UploadConfigButton", "UploadListIMEIButton", "DownloadConfigButton", "Getfirmware"}) {
+    Cloud cloud("");
+    int connections = 0;
+    for (uint16_t port : {uint16_t{10890}, uint16_t{10500}}) {
+      cloud.env.network.Listen(config::WindowSettings::kDefaultServer, port,
+                               [&connections](std::shared_ptr<FakePeer>) { ++connections; });
+    }
+    cloud.Type("IMEICLOUD", kImei);
+    cloud.Type("Memo8", kImei);
+    cloud.Click(button);
+    cloud.env.clock.Advance(3000);
+    const std::string none = cloud.w().messages.GetStringOr("Window", "NoServer", "?");
+    ASSERT_FALSE(cloud.shown.empty()) << button;
+    EXPECT_EQ(cloud.shown.back(), none) << button;
+    EXPECT_EQ(connections, 0) << button;
+    EXPECT_NE(cloud.C("CloudServers").Text().find(none), std::string::npos);
+  }
+  Cloud two("[Address]\nServerAdr=store1\nServerAdr2=store2\nConfigPort=10891\n");
+  const std::string servers = two.C("CloudServers").Text();
+  EXPECT_NE(servers.find("store1, store2"), std::string::npos) << servers;
+  EXPECT_NE(servers.find("10891"), std::string::npos) << servers;
+  ASSERT_TRUE(two.w().controls.UserClick("LangImage"));
+  EXPECT_EQ(two.C("CloudServers")
+                .Text()
+                .rfind("The configurator's own servers (config.ini [Address]): store1, store2", 0),
+            0u);
 }
 
 }  // namespace

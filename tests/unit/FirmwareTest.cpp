@@ -312,6 +312,25 @@ TEST(UsbFlash, ARefusedBlockEndsWithTheStepTimeoutAndANewUpdateSucceeds) {
   EXPECT_TRUE(f.Shown("Message22"));
 }
 
+TEST(UsbFlash, ARefusalThatArrivesAfterTheStepTimeoutIsStillShown) {
+  sim::SimConfig config;
+  config.bootloader = true;
+  Flasher f(config);
+  f.sim.BootloaderPart().faults.delay_block = 1;
+  f.sim.BootloaderPart().faults.delay_ms = 8000;
+  f.sim.BootloaderPart().faults.refuse_block = 1;
+  f.sim.BootloaderPart().faults.refuse_status = 3;
+  ASSERT_TRUE(f.Open(MakeImage({.body = 4096})));
+  f.w().controls.UserClick("Program_flash");
+  ASSERT_TRUE(f.RunUntil([&] { return !f.w().link.FlashInProgress; }, 10000));
+  EXPECT_EQ(f.shown, std::vector<std::string>{"Message23"});
+  const size_t blocks = f.Frames(20).size();
+  ASSERT_TRUE(f.RunUntil([&] { return f.shown.size() == 2; }, 5000));
+  EXPECT_EQ(f.shown.back(), "0x14 Message82");
+  EXPECT_EQ(f.Frames(20).size(), blocks);
+  EXPECT_TRUE(f.Frames(21).empty());
+}
+
 TEST(UsbFlash, ARefusedStartEndsTheUpdateAtOnce) {
   sim::SimConfig config;
   config.bootloader = true;

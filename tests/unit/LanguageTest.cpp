@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 
+#include "FakeNetwork.h"
 #include "ShippedFiles.h"
 #include "World.h"
 #include "link/Bytes.h"
@@ -87,10 +88,12 @@ std::string Lang(const platform::IniDocument& doc, const char* section, const st
 }
 
 struct Shipped : fake::World {
-  explicit Shipped(bool plugged = false) : fake::World({}, plugged) {
+  explicit Shipped(bool plugged = false, const std::string& ini = "", bool start = true)
+      : fake::World({}, plugged) {
+    if (!ini.empty()) env.dir.Write("config.ini", ini);
     env.dir.Write("language.lng", fake::ShippedLanguageFile());
     doc = platform::IniDocument::Parse(fake::ShippedLanguageFile());
-    Start();
+    if (start) Start();
   }
   std::string En(const char* section, const std::string& key) { return Lang(doc, section, key, "english"); }
   std::string Ru(const char* section, const std::string& key) { return Lang(doc, section, key, "russian"); }
@@ -119,8 +122,15 @@ TEST(LanguageToggle, EveryNamedTextTurnsEnglishAndBackByteForByte) {
   EXPECT_EQ(c["Label68"].Text(), s.En("Strings", "Str47"));
   EXPECT_EQ(c["OPERATOR"].Items()[5], s.En("OpList", "Op5"));
   EXPECT_EQ(c["RS485DEVICE"].Items()[2], s.En("Device1Type", "Dt2"));
-  // Str86 is applied after Str3: the button ends with it.
+  // Str86 is applied after Str3: the button ends with it, after a toggle as at start.
   EXPECT_EQ(c["Button1"].Text(), s.En("Strings", "Str86"));
+  // The monitoring page's captions and the transparent mode's group.
+  EXPECT_EQ(c["Label21"].Text(), s.En("Strings", "Str11"));
+  EXPECT_EQ(c["Label27"].Text(), s.En("Strings", "Str10"));
+  EXPECT_EQ(c["Label25"].Text(), s.En("Strings", "Str18"));
+  EXPECT_EQ(c["Label321"].Text(), s.En("Strings", "Str14"));
+  EXPECT_EQ(c["Label61"].Text(), s.En("Strings", "Str16"));
+  EXPECT_EQ(c["RzGroupBox8"].Text(), s.En("Strings", "Str82"));
   const std::string version = s.w().updates.OwnVersion;
   EXPECT_EQ(c["FormCaption"].Text(),
             s.En("Header", "Caption") + " Kelvane RLVexa v." + version.substr(0, version.size() - 2));
@@ -188,7 +198,7 @@ TEST(LanguageToggle, StateLabelsAreShownAgainInTheNewLanguage) {
   s.Toggle();
   EXPECT_EQ(c["LConfigPath"].Text(), s.En("Messages", "M0"));
   EXPECT_EQ(c["ConfServState"].Text(), s.En("Messages", "M138"));
-  EXPECT_EQ(c["Button1"].Text(), s.En("Strings", "Str3"));
+  EXPECT_EQ(c["Button1"].Text(), s.En("Strings", "Str86"));
 
   // The remote server listens: its state and its button stay what they say.
   c["RconfPort"].SetText("0");
@@ -260,6 +270,128 @@ TEST(LanguageToggle, AScanKeepsItsCountdownAndReadoutsWaitingForATrackerTurnEngl
   s.Toggle();
   EXPECT_EQ(c["Button14"].Text(), "Сканировать");
   EXPECT_EQ(c["LType"].Text(), "Тип прибора:");
+}
+
+// Cyrillic letters are encoded in UTF-8 with a lead byte of 0xD0 to 0xD3.
+bool HasCyrillic(const std::string& text) {
+  return std::any_of(text.begin(), text.end(), [](char ch) {
+    const auto b = static_cast<unsigned char>(ch);
+    return b >= 0xD0 && b <= 0xD3;
+  });
+}
+
+// Whether the control can be seen: it and every parent visible; any page of
+// the window's page controls counts, since any can be selected, but the
+// message panel shows only the page it selected.
+bool Shown(const ui::ControlModel& m, const Control& c) {
+  for (const Control* at = &c; at != nullptr; at = at->Parent().empty() ? nullptr : m.Find(at->Parent())) {
+    if (at->GetKind() == Kind::Page && at->Parent() == "PageControlMes") {
+      if (at->Name() != "MesPage" + std::to_string(m.Find("PageControlMes")->Index())) return false;
+    } else if (!at->Visible() && at->GetKind() != Kind::Page) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The Russian texts the window shows: captions, hints, items, grid cells, tree
+// nodes and the event log, of every control that can be seen; what the
+// engineer types (edits, the IMEI list) is not the program's text.
+std::set<std::string> RussianTexts(const ui::ControlModel& m) {
+  std::set<std::string> out;
+  const auto check = [&out](const Control* c, const std::string& text) {
+    if (HasCyrillic(text)) out.insert(c->Name() + ": " + text);
+  };
+  for (const Control* c : m.All()) {
+    if (!Shown(m, *c) || c->GetKind() == Kind::Edit || c->Name() == "Memo8") continue;
+    if (c->GetKind() != Kind::Memo) check(c, c->Caption());
+    check(c, c->Hint());
+    for (const std::string& item : c->Items()) check(c, item);
+    for (int row = 0; c->GetKind() == Kind::Grid && row < c->Rows(); ++row) {
+      for (int col = 0; col < c->Cols(); ++col) check(c, c->Cell(col, row));
+    }
+    for (const ui::TreeNode& node : c->Nodes()) check(c, node.text);
+  }
+  return out;
+}
+
+// After the toggle to English nothing the window shows is Russian: the pages,
+// the panels that open (messages, the update offer, the news), the help line,
+// the file dialogs and the question before a write.
+TEST(LanguageToggle, NothingShownAfterTheToggleToEnglishIsRussian) {
+  Shipped s(true, "[Address]\nServerAdr=srv\n", false);
+  ui::ControlModel& c = s.w().controls;
+  // One server for the store and the updates: it stores what it is sent,
+  // offers a newer configurator and has news.
+  s.env.network.Listen("srv", 10890, [](std::shared_ptr<fake::FakePeer> peer) {
+    peer->on_receive = [](fake::FakePeer& p, const std::vector<uint8_t>&) {
+      const std::string text = p.ReceivedText();
+      const size_t imei_end = text.find('#', 5);
+      if (text.rfind("file#", 0) != 0 || imei_end == std::string::npos) return;
+      const size_t size_end = text.find('#', imei_end + 1);
+      if (size_end == std::string::npos) return;
+      if (text.size() == size_end + 1 + std::stoul(text.substr(imei_end + 1, size_end - imei_end - 1)))
+        p.Send("EndTransfer");
+    };
+  });
+  s.env.network.Listen("srv", 10500, [](std::shared_ptr<fake::FakePeer> peer) {
+    peer->on_receive = [](fake::FakePeer& p, const std::vector<uint8_t>&) {
+      const std::string text = p.ReceivedText();
+      if (text == "Get_CONFUPD:Vexa#") p.Send("ConfiguratorRLvexa_v9.9.9.9.exe");
+      if (text == "+++GetNews+++") p.Send("#News#Hello");
+      if (text.rfind("Get_FW", 0) == 0) p.Send("none");
+    };
+  });
+  s.Start();
+  s.env.clock.RunUntil([&] { return !s.w().transfer.TrackerImei.empty(); }, 3000);
+  s.env.clock.Advance(1000);
+  ASSERT_TRUE(c["Panel32"].Visible());
+  ASSERT_TRUE(c.UserMouseMove("Label21"));
+  ASSERT_TRUE(HasCyrillic(c["HelpLabel"].Text()));
+  ASSERT_TRUE(c.UserSelect("CANBUSMODE", 1));
+  s.Toggle();
+  const size_t shown_from = s.shown.size();
+  const size_t boxes_from = s.env.dialogs.Boxes().size();
+  std::set<std::string> russian = RussianTexts(c);
+
+  // The news, the store's confirmation and an empty IMEI field.
+  s.env.clock.Advance(10000);
+  EXPECT_TRUE(c["NewsPanel"].Visible());
+  russian.merge(RussianTexts(c));
+  ASSERT_TRUE(c.UserClick("UploadConfigButton"));
+  s.env.clock.Advance(1500);
+  russian.merge(RussianTexts(c));
+  ASSERT_TRUE(c.UserType("IMEICLOUD", ""));
+  ASSERT_TRUE(c.UserClick("UploadConfigButton"));
+  russian.merge(RussianTexts(c));
+  // Every file dialog, cancelled.
+  for (const char* button : {"MImage1", "MImage2", "Open_fw", "SaveLog", "SaveBundle"}) {
+    ASSERT_TRUE(c.UserClick(button)) << button;
+  }
+  // The question before a write lists the changed fields.
+  ASSERT_TRUE(c.UserType("SERVERIP", "other.example.org:21114"));
+  s.env.dialogs.QueueConfirm(false);
+  ASSERT_TRUE(c.UserClick("MImage6"));
+  s.env.clock.Advance(500);
+  russian.merge(RussianTexts(c));
+
+  for (size_t i = shown_from; i < s.shown.size(); ++i) {
+    if (HasCyrillic(s.shown[i])) russian.insert("MESLABEL: " + s.shown[i]);
+  }
+  const auto& boxes = s.env.dialogs.Boxes();
+  ASSERT_GT(boxes.size(), boxes_from);
+  for (size_t i = boxes_from; i < boxes.size(); ++i) {
+    if (HasCyrillic(boxes[i])) russian.insert("box: " + boxes[i]);
+  }
+  ASSERT_EQ(s.env.dialogs.Filters().size(), 5u);
+  for (const std::string& filter : s.env.dialogs.Filters()) {
+    if (HasCyrillic(filter)) russian.insert("filter: " + filter);
+  }
+  EXPECT_EQ(russian, std::set<std::string>());
+  EXPECT_TRUE(std::find(s.shown.begin() + static_cast<std::ptrdiff_t>(shown_from), s.shown.end(),
+                        s.En("Window", "Uploaded")) != s.shown.end());
+  EXPECT_EQ(c["Label430"].Text(), s.En("Window", "ConfiguratorOffer"));
+  EXPECT_EQ(c["HelpLabel"].Text(), s.En("Help", "Label21"));
 }
 
 // A language file of our own, to test how its sections are applied.

@@ -148,8 +148,9 @@ TEST(Navigation, EveryReadoutOfACraftedRecord) {
   EXPECT_EQ(m.Text("LOdo"), "T57 123456");
   EXPECT_EQ(m.Text("LIN1"), "In1:15,250");  // the locale's decimal comma
   EXPECT_EQ(m.Text("LIN2"), "Freq2:50");
-  EXPECT_EQ(m.Text("FuelLev1"), "T31 1000 (-5)");
-  EXPECT_EQ(m.Text("FuelLev2"), "T31 65535 (30)");
+  // Two sensors, two captions.
+  EXPECT_EQ(m.Text("FuelLev1"), "T31 1 1000 (-5)");
+  EXPECT_EQ(m.Text("FuelLev2"), "T31 2 65535 (30)");
   EXPECT_EQ(m.Text("LiBut"), "T30 060504030201");
   EXPECT_EQ(m.Text("LTemp1"), "Ext1:25");
   EXPECT_EQ(m.Text("LTemp2"), "Ext2:---");

@@ -729,5 +729,39 @@ TEST(ShellAutomation, DeletesTheTrackAndEditsHelp) {
             "Строка 1\\nСтрока 2//\\ Line 1\\nLine 2");
 }
 
+// Every panel closes by its close mark and by Esc, the one over the others
+// first: the message panel, the update offer, the news, then the page panels.
+TEST(Panels, EscClosesTheTopPanelThenTheNextEachByItsCloseMark) {
+  fake::World world({}, false);
+  world.env.dir.Write("config.ini", "[Address]\nServerAdr=srv\n");
+  world.env.network.Listen("srv", 10500, [](std::shared_ptr<fake::FakePeer> peer) {
+    peer->on_receive = [](fake::FakePeer& p, const Bytes&) {
+      if (p.ReceivedText() == "Get_CONFUPD:Vexa#") p.Send("ConfiguratorRLvexa_v9.9.9.9.exe");
+      if (p.ReceivedText() == "+++GetNews+++") p.Send("#News#Hello");
+    };
+  });
+  world.Start();
+  world.env.clock.Advance(11500);
+  ui::ControlModel& c = world.w().controls;
+  ASSERT_TRUE(c.UserClick("Button8"));
+  ASSERT_TRUE(c.UserSelect("TRACKTYPE", 2));
+  ASSERT_TRUE(c.UserSelect("CANBUSMODE", 1));
+  ASSERT_TRUE(c.UserClick("EditPattern"));
+  ASSERT_TRUE(c.UserClick("UploadConfigButton"));  // no IMEI: a message
+  const std::vector<std::pair<std::string, std::string>> panels = {
+      {"MESPANEL", "OKMES"},      {"Panel32", "Image4"},     {"NewsPanel", "NewsClose"},
+      {"PatternPanel", "Image2"}, {"StructPanel", "Image3"}, {"DopPanel", "Image5"}};
+  for (const auto& [panel, close] : panels) {
+    ASSERT_TRUE(c[panel].Visible()) << panel;
+    EXPECT_EQ(c[close].Parent().rfind(panel == "MESPANEL" ? "MesPage" : panel, 0), 0u) << close;
+  }
+  for (size_t closed = 0; closed < panels.size(); ++closed) {
+    ASSERT_TRUE(c.UserKeyUp("MainForm", 27));
+    for (size_t i = 0; i < panels.size(); ++i) {
+      EXPECT_EQ(c[panels[i].first].Visible(), i > closed) << panels[i].first << " after Esc " << closed + 1;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace rlv

@@ -55,6 +55,8 @@ std::optional<uint8_t> Bootloader::Handle(uint8_t command, const uint8_t* p, siz
       if (stage_ != Stage::kHeader) return kOutOfOrder;
       const int block = blocks_;
       if (faults.silent_from_block >= 0 && block >= faults.silent_from_block) return std::nullopt;
+      // A held-back answer may be a refusal too.
+      if (block == faults.delay_block && delay_ms != nullptr) *delay_ms = faults.delay_ms;
       if (block == faults.refuse_block) return faults.refuse_status;
       if (n < 6) return kBadRequest;
       const uint32_t offset = link::GetU32(p);
@@ -66,7 +68,6 @@ std::optional<uint8_t> Bootloader::Handle(uint8_t command, const uint8_t* p, siz
       }
       body_.insert(body_.end(), p + 6, p + 6 + count);
       ++blocks_;
-      if (block == faults.delay_block && delay_ms != nullptr) *delay_ms = faults.delay_ms;
       return 0;
     }
     case kEnd:
