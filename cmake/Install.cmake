@@ -43,9 +43,10 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "RLvexa developers <dev@rlvexa.example>")
-# Stripped programs; their debug symbols go into a separate -dbgsym package.
+# Stripped programs. Their debug symbols are not shipped: CPack's -dbgsym
+# package lacks a copyright and lists absolute paths in its md5sums (lintian
+# errors); the build folder's programs keep their symbols.
 set(CPACK_STRIP_FILES TRUE)
-set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 # Dependencies from the shared libraries the programs link (Qt 6 Core, Gui,
 # Widgets, Network, SerialPort, Svg; libudev; the C++ runtime).

@@ -101,6 +101,7 @@ std::string Help(const std::string& command) {
           "  --password N   the tracker's configuration password, when it asks for one\n"
           "  --dir DIR      the data folder (settings, remembered passwords, history)\n";
     }
+    if (ShapeOf(command).out) out += "  --out FILE     the file written (a failed command leaves none)\n";
     if (command == "status") out += "  --json         one JSON object instead of text\n";
   } else {
     out = "usage: rlvexa-configurator COMMAND [options]  (COMMAND --help for its options)\n";

@@ -52,7 +52,12 @@ done
 # command's --help; every command the README lists has its section); an option
 # named anywhere in a page is one of an installed program; roff has no warning.
 options_of() { grep -oE -- '(^|[^A-Za-z0-9-])--[a-z][a-z0-9-]*' | grep -oE -- '--[a-z][a-z0-9-]*' | sort -u; }
-page_of() { zcat "$STAGE/usr/share/man/man1/$1.1.gz" | sed 's/\\-/-/g'; }
+# A page's roff with its minus signs as hyphens, read from a file (a pipe that
+# grep -q leaves early would fail under pipefail).
+page_of() {
+  [ -f "$WORK/$1.page" ] || zcat "$STAGE/usr/share/man/man1/$1.1.gz" | sed 's/\\-/-/g' >"$WORK/$1.page"
+  cat "$WORK/$1.page"
+}
 readme=$(dirname "$0")/../../README.md
 all_options=$WORK/all-options.txt
 : >"$all_options"
@@ -61,7 +66,8 @@ for prog in rlvexa-configurator rlvexa-tracker-sim rlvexa-services; do
   commands=$(sed -n '/^Commands/,/\.$/p' <<<"$help" | sed 's/^[^:]*://' | tr ',.' '  ')
   for c in $commands; do
     help+=$'\n'$("$STAGE/usr/bin/$prog" "$c" --help) || fail "$prog $c --help failed"
-    page_of "$prog" | grep -qx ".SS $c" || fail "the man page of $prog has no section for the command $c"
+    page_of "$prog" >/dev/null
+    grep -qx ".SS $c" "$WORK/$prog.page" || fail "the man page of $prog has no section for the command $c"
   done
   if [ "$prog" = rlvexa-configurator ]; then
     for c in $(sed -n '/^### Command line/,/^###/p' "$readme" | grep -oE '^rlvexa-configurator [a-z]+' | cut -d' ' -f2); do
@@ -87,7 +93,8 @@ while IFS='|' read -r prog args code word; do
   timeout 30 "$STAGE/usr/bin/$prog" $args </dev/null >/dev/null 2>&1
   rc=$?
   [ "$rc" -eq "$code" ] || fail "$prog $args exited with $rc, expected $code"
-  page_of "$prog" | sed -n '/^\.SH EXIT STATUS/,/^\.SH [^E]/p' | grep -A1 -x "\.B $code" | grep -qi -- "$word" ||
+  page_of "$prog" | sed -n '/^\.SH EXIT STATUS/,/^\.SH [^E]/p' | grep -A1 -x "\.B $code" >"$WORK/meanings.txt"
+  grep -qi -- "$word" "$WORK/meanings.txt" ||
     fail "the man page of $prog does not give $code as '$word'"
 done <<'EOF'
 rlvexa-configurator|--no-such-option|2|command line
