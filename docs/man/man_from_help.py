@@ -19,7 +19,8 @@ followed by two spaces, or an upper-case word) with deeper-indented
 continuation lines (a continuation with a run of spaces inside is kept as a
 preformatted line); an unindented line ending in ":" heads the options below
 it; other unindented lines are paragraphs, each ending with a line that ends
-in "."; indented lines before the first option describe a command.
+in "." ("Exit status:" alone on its line heads indented "N meaning" lines);
+indented lines before the first option describe a command.
 """
 
 import gzip
@@ -84,6 +85,29 @@ def parse(help_text):
                 i += 1
             out["usage"].append(" ".join(usage))
             continue
+        if re.match(r"^Exit (status|codes?):\s*$", line):
+            # The exit codes as a list: one indented "N meaning" line each.
+            entries = []
+            while i < len(lines) and lines[i][:1].isspace():
+                m = re.match(r"^\s+(\d+)\s+(.*)$", lines[i])
+                if m:
+                    entries.append(f"{m.group(1)} {m.group(2).strip().rstrip('.;,')}")
+                elif entries:
+                    entries[-1] += " " + lines[i].strip().rstrip(".;,")
+                i += 1
+            out["paragraphs"].append("Exit status: " + "; ".join(entries) + ".")
+            option = None
+            continue
+        if re.match(r"^Commands\b.*:\s*$", line) and i < len(lines) and re.match(r"^\s+[a-z]", lines[i]):
+            # The commands as a list: one indented "name  what it does" line each.
+            names = []
+            while i < len(lines) and lines[i][:1].isspace():
+                if re.match(r"^\s{1,4}[a-z][\w-]*(\s|$)", lines[i]):
+                    names.append(lines[i].split()[0])
+                i += 1
+            out["paragraphs"].append("Commands: " + ", ".join(names) + ".")
+            option = None
+            continue
         if not line[0].isspace():
             option = None
             if line.endswith(":") and i < len(lines) and OPTION.match(lines[i]):
@@ -132,9 +156,13 @@ def items_roff(items):
     return lines
 
 
+def is_exit(paragraph):
+    return re.match(r"Exit (status|codes?):", paragraph) is not None
+
+
 def exit_entries(paragraph):
     """[(code, meaning)] of "Exit status: 0 a, 1 b; 2 c."."""
-    body = paragraph[len("Exit status:"):].strip().rstrip(".")
+    body = paragraph.split(":", 1)[1].strip().rstrip(".")
     parts = re.split(r"[;,]\s+(?=\d+\s)", body)
     entries = []
     for part in parts:
@@ -155,7 +183,7 @@ def exit_roff(paragraph):
 def paragraphs_roff(paragraphs):
     lines = []
     for p in paragraphs:
-        if not p.startswith("Exit status:") and not p.startswith("Commands "):
+        if not is_exit(p) and not p.startswith("Commands "):
             lines += [".PP", text(p)]
     return lines
 
@@ -199,7 +227,7 @@ def main():
             generated["@COMMANDS@"] += [".PP", text(" ".join(h["about"]))]
         generated["@COMMANDS@"] += items_roff(h["items"])
         for p in h["paragraphs"]:
-            if p.startswith("Exit status:"):
+            if is_exit(p):
                 if p not in command_exits:
                     command_exits.append(p)
             elif p not in shared:
@@ -207,7 +235,7 @@ def main():
     if shared:
         generated["@COMMANDS@"] = paragraphs_roff(shared) + generated["@COMMANDS@"]
 
-    own_exits = [p for p in main_help["paragraphs"] if p.startswith("Exit status:")]
+    own_exits = [p for p in main_help["paragraphs"] if is_exit(p)]
     for p in own_exits:
         if command_exits:
             generated["@EXIT_STATUS@"] += [".PP", "Without a command:"]

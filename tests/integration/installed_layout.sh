@@ -63,15 +63,14 @@ all_options=$WORK/all-options.txt
 : >"$all_options"
 for prog in rlvexa-configurator rlvexa-tracker-sim rlvexa-services; do
   help=$("$STAGE/usr/bin/$prog" --help)
-  commands=$(sed -n '/^Commands/,/\.$/p' <<<"$help" | sed 's/^[^:]*://' | tr ',.' '  ')
+  page_of "$prog" >/dev/null
+  commands=$(sed -n 's/^\.SS //p' "$WORK/$prog.page")
   for c in $commands; do
     help+=$'\n'$("$STAGE/usr/bin/$prog" "$c" --help) || fail "$prog $c --help failed"
-    page_of "$prog" >/dev/null
-    grep -qx ".SS $c" "$WORK/$prog.page" || fail "the man page of $prog has no section for the command $c"
   done
   if [ "$prog" = rlvexa-configurator ]; then
     for c in $(sed -n '/^### Command line/,/^###/p' "$readme" | grep -oE '^rlvexa-configurator [a-z]+' | cut -d' ' -f2); do
-      grep -qw -- "$c" <<<"$commands" || fail "the command $c (README) is missing from rlvexa-configurator --help"
+      grep -qx -- "$c" <<<"$commands" || fail "the man page of $prog has no section for the command $c (README)"
     done
   fi
   options_of <<<"$help" >"$WORK/help-options.txt"
