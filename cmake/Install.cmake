@@ -16,17 +16,19 @@ include(${PROJECT_SOURCE_DIR}/docs/man/Man.cmake)
 
 # Debian policy: the copyright in machine-readable form and the changelog
 # (gzipped, as the man pages) in /usr/share/doc/<package>.
-set(RLVEXA_DOC_DIR ${CMAKE_BINARY_DIR}/doc)
-add_custom_command(
-  OUTPUT ${RLVEXA_DOC_DIR}/changelog.gz
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${RLVEXA_DOC_DIR}
-  COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/data/linux/changelog ${RLVEXA_DOC_DIR}/changelog
-  COMMAND gzip -9nf ${RLVEXA_DOC_DIR}/changelog
-  DEPENDS ${PROJECT_SOURCE_DIR}/data/linux/changelog
-  VERBATIM)
-add_custom_target(rlvexa-changelog ALL DEPENDS ${RLVEXA_DOC_DIR}/changelog.gz)
-install(FILES ${PROJECT_SOURCE_DIR}/data/linux/copyright ${RLVEXA_DOC_DIR}/changelog.gz
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/rlvexa-configurator)
+if(NOT WIN32)
+  set(RLVEXA_DOC_DIR ${CMAKE_BINARY_DIR}/doc)
+  add_custom_command(
+    OUTPUT ${RLVEXA_DOC_DIR}/changelog.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${RLVEXA_DOC_DIR}
+    COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/data/linux/changelog ${RLVEXA_DOC_DIR}/changelog
+    COMMAND gzip -9nf ${RLVEXA_DOC_DIR}/changelog
+    DEPENDS ${PROJECT_SOURCE_DIR}/data/linux/changelog
+    VERBATIM)
+  add_custom_target(rlvexa-changelog ALL DEPENDS ${RLVEXA_DOC_DIR}/changelog.gz)
+  install(FILES ${PROJECT_SOURCE_DIR}/data/linux/copyright ${RLVEXA_DOC_DIR}/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/rlvexa-configurator)
+endif()
 
 set(CPACK_PACKAGE_NAME rlvexa-configurator)
 set(CPACK_PACKAGE_VENDOR Kelvane)
