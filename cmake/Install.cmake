@@ -44,17 +44,39 @@ install(FILES ${PROJECT_SOURCE_DIR}/data/linux/rlvexa-configurator.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${PROJECT_SOURCE_DIR}/data/linux/rlvexa-configurator.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
-install(FILES ${PROJECT_SOURCE_DIR}/data/linux/rlvexa-configurator.1 ${PROJECT_SOURCE_DIR}/data/linux/rlvexa-tracker-sim.1
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+include(${PROJECT_SOURCE_DIR}/docs/man/Man.cmake)
 
-set(CPACK_PACKAGE_DESCRIPTION
-    "Finds the tracker on its USB serial port or its GPRS link, reads, edits and writes its configuration. "
-    "Comes with a tracker simulator and a udev rule that lets the logged-in user open the tracker's port "
-    "and keeps ModemManager away from it.")
+# Debian policy: the copyright in machine-readable form and the changelog
+# (gzipped, as the man pages) in /usr/share/doc/<package>.
+if(NOT WIN32)
+  set(RLVEXA_DOC_DIR ${CMAKE_BINARY_DIR}/doc)
+  add_custom_command(
+    OUTPUT ${RLVEXA_DOC_DIR}/changelog.gz
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${RLVEXA_DOC_DIR}
+    COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/data/linux/changelog ${RLVEXA_DOC_DIR}/changelog
+    COMMAND gzip -9nf ${RLVEXA_DOC_DIR}/changelog
+    DEPENDS ${PROJECT_SOURCE_DIR}/data/linux/changelog
+    VERBATIM)
+  add_custom_target(rlvexa-changelog ALL DEPENDS ${RLVEXA_DOC_DIR}/changelog.gz)
+  install(FILES ${PROJECT_SOURCE_DIR}/data/linux/copyright ${RLVEXA_DOC_DIR}/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/rlvexa-configurator)
+endif()
+
+# One string (a CMake list would put ";" into the text), wrapped for dpkg.
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+       "Finds the tracker on its USB serial port or its GPRS link, reads, edits\n"
+       "and writes its configuration, from a window, an automation mode or the\n"
+       "command line. Comes with a tracker simulator, the configuration store and\n"
+       "update service, and a udev rule that lets the logged-in user open the\n"
+       "tracker's port and keeps ModemManager away from it.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Kelvane RLvexa configurator developers")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "RLvexa developers <dev@rlvexa.example>")
+# Stripped programs. Their debug symbols are not shipped: CPack's -dbgsym
+# package lacks a copyright and lists absolute paths in its md5sums (lintian
+# errors); the build folder's programs keep their symbols.
+set(CPACK_STRIP_FILES TRUE)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 # Dependencies from the shared libraries the programs link (Qt 6 Core, Gui,
 # Widgets, Network, SerialPort, Svg; libudev; the C++ runtime).

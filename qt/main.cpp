@@ -46,8 +46,8 @@ constexpr const char* kUsage =
     "  --version            the version\n"
     "Exit status: 0 done, 2 bad command line or no data folder, 3 (headless) the\n"
     "tracker's port exists but could not be opened for lack of permission.\n"
-    "Commands without a window (each with --help): status, read, write, flash, export,\n"
-    "import, diff.\n";
+    "Commands without a window (each with --help): status, read, write, flash, bundle,\n"
+    "export, import, diff.\n";
 
 struct Parsed {
   rlv::app::Options options;

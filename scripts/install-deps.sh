@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-serialport-dev libudev-dev
   qt6-svg-dev fonts-dejavu-core
   python3 procps
-  dpkg-dev desktop-file-utils
+  dpkg-dev desktop-file-utils lintian
   libarchive-dev
   g++-mingw-w64-x86-64 googletest wine wine64
 )

@@ -109,6 +109,7 @@ std::string Help(const std::string& command) {
           "  --fast         the fast link: complete answers are read as they arrive, without\n"
           "                 the quiet wait (also FastLink=1 in config.ini [Settings])\n";
     }
+    if (ShapeOf(command).out) out += "  --out FILE     the file written (a failed command leaves none)\n";
     if (command == "status") out += "  --json         one JSON object instead of text\n";
   } else {
     out = "usage: rlvexa-configurator COMMAND [options]  (COMMAND --help for its options)\n";

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The installed layout: `cmake --install` into a staging prefix puts the
 # programs, the shipped data, the udev rule, the desktop entry, the icon and
-# the man pages in their places; the installed configurator starts with the demo
+# the man pages in their places; each man page lists exactly its program's
+# --help options (every command of the configurator included) and the exit
+# codes the program returns; the installed configurator starts with the demo
 # tracker (as an unprivileged user where possible), reads the shipped language
 # file from the system data folder and keeps the user's files in the XDG data
 # folder.
@@ -23,8 +25,9 @@ STAGE=$WORK/stage
 cmake --install "$BUILD" --prefix "$STAGE/usr" >"$WORK/install.log" 2>&1 || fail "cmake --install failed"
 for f in bin/rlvexa-configurator bin/rlvexa-tracker-sim share/rlvexa-configurator/language.lng \
   lib/udev/rules.d/60-rlvexa.rules share/applications/rlvexa-configurator.desktop \
-  share/icons/hicolor/scalable/apps/rlvexa-configurator.svg share/man/man1/rlvexa-configurator.1 \
-  share/man/man1/rlvexa-tracker-sim.1 bin/rlvexa-services; do
+  share/icons/hicolor/scalable/apps/rlvexa-configurator.svg share/man/man1/rlvexa-configurator.1.gz \
+  share/man/man1/rlvexa-tracker-sim.1.gz bin/rlvexa-services share/man/man1/rlvexa-services.1.gz \
+  share/doc/rlvexa-configurator/copyright share/doc/rlvexa-configurator/changelog.gz; do
   [ -f "$STAGE/usr/$f" ] || fail "not installed: $f"
 done
 [ -e "$STAGE/usr/bin/language.lng" ] && fail "the language file lies beside the installed executable"
@@ -43,6 +46,64 @@ for prog in rlvexa-configurator rlvexa-tracker-sim rlvexa-services; do
   [ "$got" = "$prog $VERSION" ] || fail "$prog --version printed '$got', expected '$prog $VERSION'"
   "$STAGE/usr/bin/$prog" --help | grep -q -- "--version" || fail "$prog --help does not list --version"
 done
+
+# The man pages against the programs. The option terms of a page are exactly
+# the options its program's --help names (for the configurator, also every
+# command's --help; every command the README lists has its section); an option
+# named anywhere in a page is one of an installed program; roff has no warning.
+options_of() { grep -oE -- '(^|[^A-Za-z0-9-])--[a-z][a-z0-9-]*' | grep -oE -- '--[a-z][a-z0-9-]*' | sort -u; }
+# A page's roff with its minus signs as hyphens, read from a file (a pipe that
+# grep -q leaves early would fail under pipefail).
+page_of() {
+  [ -f "$WORK/$1.page" ] || zcat "$STAGE/usr/share/man/man1/$1.1.gz" | sed 's/\\-/-/g' >"$WORK/$1.page"
+  cat "$WORK/$1.page"
+}
+readme=$(dirname "$0")/../../README.md
+all_options=$WORK/all-options.txt
+: >"$all_options"
+for prog in rlvexa-configurator rlvexa-tracker-sim rlvexa-services; do
+  help=$("$STAGE/usr/bin/$prog" --help)
+  page_of "$prog" >/dev/null
+  commands=$(sed -n 's/^\.SS //p' "$WORK/$prog.page")
+  for c in $commands; do
+    help+=$'\n'$("$STAGE/usr/bin/$prog" "$c" --help) || fail "$prog $c --help failed"
+  done
+  if [ "$prog" = rlvexa-configurator ]; then
+    for c in $(sed -n '/^### Command line/,/^###/p' "$readme" | grep -oE '^rlvexa-configurator [a-z]+' | cut -d' ' -f2); do
+      grep -qx -- "$c" <<<"$commands" || fail "the man page of $prog has no section for the command $c (README)"
+    done
+  fi
+  options_of <<<"$help" >"$WORK/help-options.txt"
+  cat "$WORK/help-options.txt" >>"$all_options"
+  page_of "$prog" | grep -A1 -x '\.TP' | grep -E '^\.BI? --' | options_of >"$WORK/page-options.txt"
+  diff "$WORK/help-options.txt" "$WORK/page-options.txt" >"$WORK/options.diff" ||
+    fail "the man page of $prog (>) and its --help (<) give different options: $(tr '\n' ' ' <"$WORK/options.diff")"
+  warnings=$(zcat "$STAGE/usr/share/man/man1/$prog.1.gz" | groff -man -Tutf8 -ww -z 2>&1)
+  [ -z "$warnings" ] || fail "roff warns on the man page of $prog: $warnings"
+done
+for prog in rlvexa-configurator rlvexa-tracker-sim rlvexa-services; do
+  stray=$(page_of "$prog" | options_of | grep -vxFf "$all_options") &&
+    fail "the man page of $prog names options no program has: $stray"
+done
+# Exit codes, as the programs return them and as their pages give them:
+# program | arguments | code | a word of the page's meaning for that code.
+while IFS='|' read -r prog args code word; do
+  # shellcheck disable=SC2086 # the arguments are words
+  timeout 30 "$STAGE/usr/bin/$prog" $args </dev/null >/dev/null 2>&1
+  rc=$?
+  [ "$rc" -eq "$code" ] || fail "$prog $args exited with $rc, expected $code"
+  page_of "$prog" | sed -n '/^\.SH EXIT STATUS/,/^\.SH [^E]/p' | grep -A1 -x "\.B $code" >"$WORK/meanings.txt"
+  grep -qi -- "$word" "$WORK/meanings.txt" ||
+    fail "the man page of $prog does not give $code as '$word'"
+done <<'EOF'
+rlvexa-configurator|--no-such-option|2|command line
+rlvexa-configurator|export|2|usage
+rlvexa-configurator|export /nonexistent/a.fcg|6|file
+rlvexa-configurator|status --port /nonexistent/tty|3|no tracker
+rlvexa-tracker-sim|--no-such-option|2|command line
+rlvexa-services|--no-such-option x|2|command line
+rlvexa-services|--data /nonexistent/dir|1|data folder
+EOF
 
 # A normal user where the test runs as root.
 run=()

@@ -695,9 +695,12 @@ class HeldBoxes : public rlv::ui::ScriptedDialogs {
 
 // A tachograph answer that shows the vehicle's registration in a box.
 std::string VehicleBox(const std::string& plate) {
-  std::vector<uint8_t> p = {0, 2, 1, 0, 0};
-  p.insert(p.end(), plate.begin(), plate.end());
-  p.resize(5 + 32, 0);
+  // Sized once and filled in place (GCC 12 reports a false out-of-bounds copy
+  // for a range insert after a short list at -O2).
+  std::vector<uint8_t> p(5 + 32, 0);
+  p[1] = 2;
+  p[2] = 1;
+  std::copy_n(plate.begin(), std::min<size_t>(plate.size(), 32), p.begin() + 5);
   const std::vector<uint8_t> frame = rlv::sim::BuildResponseFrame(69, p);
   return std::string(frame.begin(), frame.end());
 }

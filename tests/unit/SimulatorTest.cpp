@@ -38,8 +38,13 @@ std::array<uint8_t, 512> Pattern(uint8_t seed) {
 }
 
 std::vector<uint8_t> WritePayload(uint8_t index, const std::array<uint8_t, 512>& record) {
-  std::vector<uint8_t> p{index, 0x00, 0x02};
-  p.insert(p.end(), record.begin(), record.end());
+  // Sized once and filled in place (GCC 12 reports a false out-of-bounds copy
+  // for a range insert after a short list at -O2).
+  std::vector<uint8_t> p(3 + record.size());
+  p[0] = index;
+  p[1] = 0x00;
+  p[2] = 0x02;
+  std::copy(record.begin(), record.end(), p.begin() + 3);
   return p;
 }
 

@@ -3,6 +3,7 @@
 // through the pages, the pattern and catalogue files and the simulated tracker.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -836,8 +837,9 @@ TEST(VehicleFuzz, HostileRecordsAndCatalogueLines) {
   for (int round = 0; round < 80; ++round) {
     auto record = v.sim.Record(0);
     for (size_t i = 298; i < 349; ++i) record[i] = static_cast<uint8_t>(gen() % 4 == 0 ? gen() % 7 : gen());
-    Bytes answer{0, 0, 0x00, 0x02};
-    answer.insert(answer.end(), record.begin(), record.end());
+    Bytes answer(4 + record.size(), 0);  // sized once: see SimulatorTest's WritePayload
+    answer[3] = 0x02;
+    std::copy(record.begin(), record.end(), answer.begin() + 4);
     const Bytes frame = sim::BuildResponseFrame(32, answer);
     v.w().codec.ScanFrames(frame.data(), frame.size());
     EXPECT_GE(v.C("CANBUSMODE").Index(), 0);

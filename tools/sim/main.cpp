@@ -144,7 +144,9 @@ void PrintUsage(std::FILE* to) {
                "                        the device record then offers the resume\n"
                "  --reset               drop connections with a reset instead of an orderly close\n"
                "  --help                this text\n"
-               "  --version             the version\n");
+               "  --version             the version\n"
+               "Exit status: 0 stopped by a signal; 1 the pseudo-terminal, the connection or a dump\n"
+               "file failed; 2 bad command line.\n");
 }
 
 bool ParseNumber(const char* text, unsigned long max, unsigned long* out) {
