@@ -14,6 +14,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #define RLVEXA_POSIX_FILES 1
+#elif defined(_WIN32)
+#include "platform/WindowsFiles.h"
 #endif
 
 namespace rlv::platform {
@@ -27,18 +29,22 @@ bool Fail(std::string* why, const std::string& reason) {
   return false;
 }
 
+#ifndef _WIN32  // Windows gives its own reasons: WindowsFiles.h
 std::string SystemReason(int error) {
   return std::generic_category().message(error);
 }
+#endif
 
 std::string Utf8Name(const fs::path& path) {
   const std::u8string name = path.filename().u8string();
   return std::string(name.begin(), name.end());
 }
 
+#ifndef _WIN32  // Windows reads in FilesWindows.cpp
 std::string TooLarge(size_t max_bytes) {
   return "larger than " + std::to_string(max_bytes) + " bytes";
 }
+#endif
 
 #ifdef RLVEXA_POSIX_FILES
 // Flushes a file or folder to the disk; false when the system refuses.
@@ -283,6 +289,138 @@ std::string AppendNative(const fs::path& path, const std::vector<uint8_t>& conte
   }
   std::string reason = WriteNative(fd, content.data(), content.size());
   if (::close(fd) != 0 && reason.empty()) reason = SystemReason(errno);
+  if (reason.empty()) *result = AppendResult::kWritten;
+  return reason;
+}
+
+#elif defined(_WIN32)  // the system's wide-character calls
+
+using NativeHandle = HANDLE;
+const NativeHandle kNoHandle = INVALID_HANDLE_VALUE;
+
+// A path in the form the wide-character calls take; empty when its UTF-8
+// text is not valid.
+std::wstring Wide(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return WidePath(std::string(text.begin(), text.end()));
+}
+
+constexpr const char* kNotUtf8 = "the name is not valid UTF-8";
+
+// What a name that exists is, from its attributes; empty for a file on a
+// disk. Devices and pipes are refused by their names, without being opened.
+std::string RefusedByAttributes(const std::wstring& path, DWORD attributes) {
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return "a symbolic link, not a file";
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return "a folder, not a file";
+  win::Handle h = win::OpenToInspect(path);
+  if (!h.Valid()) return win::SystemReason(GetLastError());
+  return win::IsRegular(h.h) ? std::string() : std::string("not a regular file");
+}
+
+std::string CheckTarget(const fs::path& target, TargetInfo* info) {
+  const std::wstring path = Wide(target);
+  if (path.empty()) return kNotUtf8;
+  if (win::IsDeviceName(path)) return "not a regular file";
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    return win::NotFound(error) ? std::string() : win::NoAttributes(path, error);
+  }
+  if (std::string refused = RefusedByAttributes(path, attributes); !refused.empty()) return refused;
+  // The rename would replace a file marked read-only: refuse it as a direct
+  // write would be refused.
+  if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) return "the file is read-only";
+  info->exists = true;
+  return {};
+}
+
+std::string CreateTemp(const fs::path& target, fs::path* temp, NativeHandle* handle) {
+  for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
+    *temp = TempName(target);
+    const std::wstring path = Wide(*temp);
+    if (path.empty()) return kNotUtf8;
+    // A new file only, shared with no one while it is written.
+    const HANDLE h =
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      *handle = h;
+      return {};
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return win::SystemReason(error);
+  }
+  return "no free temporary name in the folder";
+}
+
+std::string WriteNative(NativeHandle handle, const uint8_t* data, size_t size) {
+  while (size > 0) {
+    const DWORD piece = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+    DWORD n = 0;
+    if (!WriteFile(handle, data, piece, &n, nullptr)) return win::SystemReason(GetLastError());
+    if (n == 0) return win::SystemReason(ERROR_DISK_FULL);
+    data += n;
+    size -= n;
+  }
+  return {};
+}
+
+void CloseNative(NativeHandle* handle) {
+  if (*handle != kNoHandle) CloseHandle(*handle);
+  *handle = kNoHandle;
+}
+
+// Flushes the file to the disk and closes it.
+std::string FinishNative(NativeHandle* handle, const TargetInfo&) {
+  if (!FlushFileBuffers(*handle)) {
+    const DWORD error = GetLastError();
+    CloseNative(handle);
+    return win::SystemReason(error);
+  }
+  const bool closed = CloseHandle(*handle) != 0;
+  const DWORD error = GetLastError();
+  *handle = kNoHandle;
+  return closed ? std::string() : win::SystemReason(error);
+}
+
+std::string RenameOver(const fs::path& temp, const fs::path& target) {
+  const std::wstring from = Wide(temp);
+  const std::wstring to = Wide(target);
+  if (from.empty() || to.empty()) return kNotUtf8;
+  // Returns once the rename has reached the disk.
+  if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return win::SystemReason(GetLastError());
+  }
+  return {};
+}
+
+std::string AppendNative(const fs::path& path, const std::vector<uint8_t>& content, uint64_t limit,
+                         AppendResult* result) {
+  *result = AppendResult::kFailed;
+  const std::wstring file = Wide(path);
+  if (file.empty()) return kNotUtf8;
+  // Checked before opening, and again on the open file: opening a device or
+  // a pipe may block or act, and the name may be replaced in between.
+  if (win::IsDeviceName(file)) return "not a regular file";
+  const DWORD attributes = GetFileAttributesW(file.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if (std::string refused = RefusedByAttributes(file, attributes); !refused.empty()) return refused;
+  } else if (const DWORD error = GetLastError(); !win::NotFound(error)) {
+    return win::NoAttributes(file, error);
+  }
+  // The link itself, never where it points.
+  win::Handle h(CreateFileW(file.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!h.Valid()) return win::SystemReason(GetLastError());
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!win::IsRegular(h.h) || GetFileInformationByHandle(h.h, &info) == 0) return "not a regular file";
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return "a symbolic link, not a file";
+  const uint64_t size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  if (size + content.size() > limit) {
+    *result = AppendResult::kFull;
+    return {};
+  }
+  std::string reason = WriteNative(h.h, content.data(), content.size());
+  if (!h.Close() && reason.empty()) reason = win::SystemReason(GetLastError());
   if (reason.empty()) *result = AppendResult::kWritten;
   return reason;
 }

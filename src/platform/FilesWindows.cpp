@@ -8,10 +8,17 @@
 
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "platform/WindowsFiles.h"
 
 namespace rlv::platform {
 
 namespace fs = std::filesystem;
+
+using win::Handle;
+using win::IsRegular;
+using win::NoAttributes;
+using win::NotFound;
+using win::SystemReason;
 
 namespace {
 
@@ -20,63 +27,8 @@ bool Fail(std::string* why, const std::string& reason) {
   return false;
 }
 
-// The system's text for an error code, in UTF-8 without the closing period.
-std::string SystemReason(DWORD error) {
-  wchar_t* text = nullptr;
-  const DWORD n = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-      error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::wstring wide = n > 0 && text != nullptr ? std::wstring(text, n) : std::wstring();
-  if (text != nullptr) LocalFree(text);
-  while (!wide.empty() &&
-         (wide.back() == L'\n' || wide.back() == L'\r' || wide.back() == L'.' || wide.back() == L' '))
-    wide.pop_back();
-  return wide.empty() ? "system error " + std::to_string(error) : Utf8FromWide(wide);
-}
-
 std::string TooLarge(size_t max_bytes) {
   return "larger than " + std::to_string(max_bytes) + " bytes";
-}
-
-bool NotFound(DWORD error) {
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
-// Closes its handle when it goes.
-struct Handle {
-  HANDLE h = INVALID_HANDLE_VALUE;
-  explicit Handle(HANDLE handle) : h(handle) {}
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  ~Handle() { Close(); }
-  bool Valid() const { return h != INVALID_HANDLE_VALUE; }
-  bool Close() {
-    if (!Valid()) return true;
-    const bool ok = CloseHandle(h) != 0;
-    h = INVALID_HANDLE_VALUE;
-    return ok;
-  }
-};
-
-// Opens an existing name only to learn what it is; nothing is read or written.
-Handle OpenToInspect(const std::wstring& path) {
-  return Handle(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-}
-
-// A file on a disk, not a folder, a device (CON, NUL, COM1) or a pipe.
-bool IsRegular(HANDLE h) {
-  if (GetFileType(h) != FILE_TYPE_DISK) return false;
-  BY_HANDLE_FILE_INFORMATION info{};
-  return GetFileInformationByHandle(h, &info) != 0 && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
-
-// Why a name without attributes that exists is refused: devices ("\\.\NUL",
-// "\\.\COM1") have none, yet they are no files.
-std::string NoAttributes(const std::wstring& path, DWORD error) {
-  Handle h = OpenToInspect(path);
-  return h.Valid() && !IsRegular(h.h) ? "not a regular file" : SystemReason(error);
 }
 
 }  // namespace

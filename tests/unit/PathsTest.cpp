@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <tuple>
 
 #include "FakePlatform.h"
@@ -94,17 +95,50 @@ TEST(Paths, FilesUnderAFolderWithACyrillicName) {
   EXPECT_FALSE(CanCreateFilesIn(JoinPath(folder, "нет")));
   EXPECT_EQ(files.Read(JoinPath(folder, "нет.fcg"), 4096, &why), std::nullopt);
   EXPECT_EQ(why, "");
+  // A log is created, grows, and stops at its limit.
+  const std::string log = JoinPath(folder, "журнал.log");
+  EXPECT_EQ(files.Append(log, Bytes{1, 2}, 4, &why), AppendResult::kWritten) << why;
+  EXPECT_EQ(files.Append(log, Bytes{3, 4}, 4, &why), AppendResult::kWritten) << why;
+  EXPECT_EQ(files.Append(log, Bytes{5}, 4, &why), AppendResult::kFull) << why;
+  EXPECT_EQ(files.Read(log, 4096, &why), (Bytes{1, 2, 3, 4})) << why;
 }
 
 #ifdef _WIN32
-// Devices answer to names in every folder on Windows; they are never read or replaced.
-TEST(Paths, DevicesAreNotFiles) {
+// Devices answer to names in every folder on Windows; they are never read or
+// written. Folders and read-only files are not replaced either.
+TEST(Paths, DevicesFoldersAndReadOnlyFilesAreRefused) {
+  fake::TempDir dir;
+  const std::string readonly = JoinPath(dir.Path(), "только.fcg");
+  std::ofstream(fs::u8path(readonly)) << "kept";
+  fs::permissions(fs::u8path(readonly), fs::perms::owner_read);
+  enum : int { kReplace = 0, kRead = 1, kAppend = 2 };  // what is refused besides replacing
+  struct Case {
+    std::string path, reason;
+    int refused;
+  };
+  std::vector<Case> cases = {{"\\\\.\\NUL", "not a regular file", kRead | kAppend},
+                             {"COM1", "not a regular file", kRead | kAppend},
+                             {JoinPath(dir.Path(), "COM1.fcg"), "not a regular file", kRead | kAppend},
+                             {"\\\\.\\pipe\\rlvexa", "not a regular file", kRead | kAppend},
+                             {dir.Path(), "a folder, not a file", kRead | kAppend},
+                             {readonly, "the file is read-only", kReplace}};
   StdFiles files;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    std::string why;
+    if ((c.refused & kRead) != 0) {
+      EXPECT_EQ(files.Read(c.path, 4096, &why), std::nullopt);
+    }
+    EXPECT_FALSE(files.Replace(c.path, Bytes{1}, &why));
+    EXPECT_EQ(why, c.reason);
+    if ((c.refused & kAppend) != 0) {
+      EXPECT_EQ(files.Append(c.path, Bytes{1}, 100, &why), AppendResult::kFailed);
+      EXPECT_EQ(why, c.reason);
+    }
+  }
   std::string why;
-  EXPECT_EQ(files.Read("\\\\.\\NUL", 4096, &why), std::nullopt);
-  EXPECT_EQ(why, "not a regular file");
-  EXPECT_FALSE(files.Replace("\\\\.\\NUL", Bytes{1}, &why));
-  EXPECT_EQ(why, "not a regular file");
+  EXPECT_EQ(files.Read(readonly, 4096, &why), (Bytes{'k', 'e', 'p', 't'})) << why;
+  fs::permissions(fs::u8path(readonly), fs::perms::owner_all);
 }
 #endif
 

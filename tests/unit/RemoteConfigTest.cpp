@@ -389,7 +389,12 @@ TEST(RemoteLog, ALinkInTheLogsPlaceIsNotFollowed) {
   Remote r;
   r.env.dir.Write("victim.txt", "keep me");
   std::filesystem::create_directory(r.env.dir.File("Log"));
-  std::filesystem::create_symlink(r.env.dir.File("victim.txt"), r.env.dir.File("Log/2026-12-09.log"));
+  std::error_code ec;
+  std::filesystem::create_symlink(r.env.dir.File("victim.txt"), r.env.dir.File("Log/2026-12-09.log"), ec);
+#ifdef _WIN32
+  if (ec) GTEST_SKIP() << ec.message();  // no links from the standard library on Windows
+#endif
+  ASSERT_FALSE(ec) << ec.message();
   r.StartListening();
   r.Identified();
   EXPECT_EQ(r.env.dir.Read("victim.txt"), "keep me");

@@ -348,7 +348,13 @@ TEST(ConfigFileSave, ASymbolicLinkIsRefusedAndNeitherItNorWhereItPointsChanges) 
     SCOPED_TRACE(pointee);
     const std::string link = f.File("link.fcg");
     std::filesystem::remove(link);
-    std::filesystem::create_symlink(pointee, link);
+    std::error_code ec;
+    std::filesystem::create_symlink(pointee, link, ec);
+#ifdef _WIN32
+    if (ec)
+      GTEST_SKIP() << ec.message() << " (Windows links: Paths.DevicesFoldersAndReadOnlyFilesAreRefused)";
+#endif
+    ASSERT_FALSE(ec) << ec.message();
     EXPECT_FALSE(f.T().SaveConfigToFile(link));
     EXPECT_EQ(f.T().LastFileError, "a symbolic link, not a file");
     EXPECT_TRUE(std::filesystem::is_symlink(link));
