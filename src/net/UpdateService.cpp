@@ -147,6 +147,10 @@ void UpdateService::GetNews() {
 
 void UpdateService::Ask(uint8_t query) {
   if (!GetConnectToInternet()) return;
+  if (question_pending_ && query != UpdateQuery) {
+    waiting_query_ = query;
+    return;
+  }
   UpdateQuery = query;
   UpdateServerIndex = 0;
   UpdateRetryRequested = false;
@@ -475,6 +479,11 @@ void UpdateService::Tick() {
   if (UpdateRetryRequested) {
     UpdateRetryRequested = false;
     ConnectToServer(Server(UpdateServerIndex), w_.settings.UpdatePort);
+  }
+  if (waiting_query_ != 0 && !question_pending_ && !UpdateRetryRequested) {
+    const uint8_t query = waiting_query_;
+    waiting_query_ = 0;
+    Ask(query);
   }
   if (FileCountdown != 0 && --FileCountdown == 0) {
     file_active_ = false;

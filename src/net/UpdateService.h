@@ -128,6 +128,10 @@ class UpdateService {
   // The question connection's exchange runs: errors and silence count.
   bool question_pending_ = false;
   uint64_t question_generation_ = 0;
+  // A question asked while another one runs (the firmware question of a
+  // tracker found during the configurator's): asked on the tick after that
+  // one has ended, so neither answer is lost.
+  uint8_t waiting_query_ = 0;
   // The file connection's transfer runs.
   bool file_active_ = false;
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
