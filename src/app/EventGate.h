@@ -22,10 +22,6 @@ class EventGate {
   StepId Add(std::function<void()> step);
   // Runs step `id` now, or once the running step has returned.
   void Run(StepId id);
-  // True while a step runs (and a new one would be deferred).
-  bool Busy() const { return running_; }
-  // True while step `id` waits for the running step to return.
-  bool Deferred(StepId id) const { return id < waiting_.size() && waiting_[id]; }
 
  private:
   // A deque: a step registered while another runs leaves the running one in place.
