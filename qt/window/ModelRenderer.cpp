@@ -1348,7 +1348,10 @@ void ModelRenderer::SyncNodes(Node& n) {
     }
   }
   for (size_t i = 0; i < nodes.size(); ++i) {
-    const Qt::CheckState state = nodes[i].checked ? Qt::Checked : Qt::Unchecked;
+    const ui::Control::Tick tick = n.c->NodeTick(static_cast<int>(i));
+    const Qt::CheckState state = tick == ui::Control::Tick::kOn        ? Qt::Checked
+                                 : tick == ui::Control::Tick::kPartial ? Qt::PartiallyChecked
+                                                                       : Qt::Unchecked;
     if (n.tree_items[i]->checkState(0) != state || !same) n.tree_items[i]->setCheckState(0, state);
   }
 }

@@ -138,7 +138,8 @@ class Firmware {
   void GnssAgentChunk();
   void GnssFirmwareChunk();
   bool GnssOpenFirmware();
-  void GnssLabel(const std::string& text);
+  // Shows the receiver update's step on Label28 in the window's language.
+  void GnssLabel(const char* key, const std::string& fallback);
   void GnssCloseFile();
   bool GnssStopTail(const std::string& text);
 

@@ -37,8 +37,8 @@ void PutU32Msb(uint8_t* p, uint32_t v) {
 
 }  // namespace
 
-void Firmware::GnssLabel(const std::string& text) {
-  w_.controls["Label28"].SetText(text);
+void Firmware::GnssLabel(const char* key, const std::string& fallback) {
+  w_.controls["Label28"].SetText(w_.messages.GetStringOr("Window", key, fallback));
 }
 
 void Firmware::GnssCloseFile() {
@@ -86,7 +86,7 @@ void Firmware::MTK3333UPDStart() {
   GnssSent = 0;
   s.GnssUpdateMode = true;
   w_.plat.clock->Sleep(1000);
-  GnssLabel("Поиск...Инициализация...");
+  GnssLabel("GnssSearch", "Поиск...Инициализация...");
   for (int i = 0; i < 5; ++i) {
     w_.plat.clock->Sleep(100);
     w_.codec.SendStrToPort(kPmtkLine);
@@ -257,7 +257,7 @@ void Firmware::Timer2Timer() {
       if (step == 7) {
         GnssSendExpectSame(words, 4);
         GnssSent = 0;
-        GnssLabel("Запись загрузчика...");
+        GnssLabel("GnssLoader", "Запись загрузчика...");
       } else {
         std::memcpy(words + 4, kAgentChecksum, 2);
         w_.codec.SendToPort(words, 4);
@@ -278,7 +278,7 @@ void Firmware::Timer2Timer() {
     case 12: {
       const uint8_t out = 0xA8;
       GnssSendExpectSame(&out, 1);
-      GnssLabel("Запуск загрузчика...");
+      GnssLabel("GnssStartLoader", "Запуск загрузчика...");
       break;
     }
     case 13:
@@ -328,7 +328,7 @@ void Firmware::Timer2Timer() {
       GnssSend(second, sizeof second, 2);
       GnssBuffer[0] = 0x5A;
       GnssBuffer[1] = 0x5A;
-      GnssLabel("Запись прошивки...");
+      GnssLabel("GnssWriting", "Запись прошивки...");
       break;
     }
     case 19:
@@ -341,7 +341,7 @@ void Firmware::Timer2Timer() {
       if (step == 20) {
         Timer2->SetInterval(kGnssIdleInterval);
       } else {
-        GnssLabel("Программирование завершено!");
+        GnssLabel("GnssDone", "Программирование завершено!");
       }
       GnssStep = step + 1;
       GnssTimeout = kReplyTimeoutMs;

@@ -244,6 +244,21 @@ void Control::SetNodeChecked(int index, bool checked) {
   Notify(Prop::Nodes);
 }
 
+Control::Tick Control::NodeTick(int index) const {
+  if (index < 0 || index >= static_cast<int>(nodes_.size())) return Tick::kOff;
+  bool on = false;
+  bool off = false;
+  // Children always come after their parent.
+  for (size_t i = static_cast<size_t>(index) + 1; i < nodes_.size(); ++i) {
+    if (nodes_[i].parent != index) continue;
+    const Tick child = NodeTick(static_cast<int>(i));
+    on = on || child != Tick::kOff;
+    off = off || child != Tick::kOn;
+  }
+  if (!on && !off) return nodes_[static_cast<size_t>(index)].checked ? Tick::kOn : Tick::kOff;
+  return on && off ? Tick::kPartial : (on ? Tick::kOn : Tick::kOff);
+}
+
 void Control::SetPosition(int position) {
   if (position_ == position) return;
   position_ = position;
@@ -480,6 +495,14 @@ bool ControlModel::UserCheckNode(const std::string& name, int index, bool checke
   Control& c = (*this)[name];
   if (index < 0 || index >= static_cast<int>(c.Nodes().size())) return false;
   c.SetNodeChecked(index, checked);
+  // Ticking a group ticks everything under it; clearing it clears them.
+  const auto& nodes = c.Nodes();
+  for (size_t i = static_cast<size_t>(index) + 1; i < nodes.size(); ++i) {
+    int up = nodes[i].parent;
+    while (up > index && nodes[static_cast<size_t>(up)].parent < up)
+      up = nodes[static_cast<size_t>(up)].parent;
+    if (up == index) c.SetNodeChecked(static_cast<int>(i), checked);
+  }
   EventArgs args;
   args.row = index;
   Fire(name, Event::Click, args);

@@ -179,6 +179,10 @@ class Control {
   void ClearNodes();
   int AddNode(const TreeNode& node);
   void SetNodeChecked(int index, bool checked);
+  // A node's tick as shown: a node with children is ticked when all of them
+  // are, partly ticked when some are, and its own mark is not used.
+  enum class Tick { kOff, kOn, kPartial };
+  Tick NodeTick(int index) const;
 
   // Progress bars and meters.
   int Position() const { return position_; }

@@ -453,12 +453,15 @@ struct StateText {
   const char* key;
 };
 constexpr StateText kStateTexts[] = {
-    {"Label430", "Window", "FirmwareOffer"}, {"Label430", "Window", "ConfiguratorOffer"},
-    {"Label431", "Window", "NoAnswer"},      {"Label431", "Messages", "M124"},
-    {"Label431", "Messages", "M121"},        {"Label431", "Messages", "M117"},
-    {"Label431", "Messages", "M118"},        {"Label431", "Messages", "M63"},
-    {"Label40", "Messages", "M15"},          {"Label40", "Messages", "M117"},
-    {"Label40", "Messages", "M118"},         {"Label40", "Messages", "M63"},
+    {"Label430", "Window", "FirmwareOffer"},  {"Label430", "Window", "ConfiguratorOffer"},
+    {"Label431", "Window", "NoAnswer"},       {"Label431", "Messages", "M124"},
+    {"Label431", "Messages", "M121"},         {"Label431", "Messages", "M117"},
+    {"Label431", "Messages", "M118"},         {"Label431", "Messages", "M63"},
+    {"Label40", "Messages", "M15"},           {"Label40", "Messages", "M117"},
+    {"Label40", "Messages", "M118"},          {"Label40", "Messages", "M63"},
+    {"Label28", "Window", "GnssSearch"},      {"Label28", "Window", "GnssLoader"},
+    {"Label28", "Window", "GnssStartLoader"}, {"Label28", "Window", "GnssWriting"},
+    {"Label28", "Window", "GnssDone"},
 };
 
 // The text of `raw` in `from` replaced at the start of `shown` by its text in `to`.

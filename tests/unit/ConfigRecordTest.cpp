@@ -251,6 +251,27 @@ TEST(MainRecord, ResetTicksTags16_17And26) {
     EXPECT_TRUE(node.tag == 16 || node.tag == 17 || node.tag == 26) << node.text;
   }
   EXPECT_EQ(ticked, 6);  // both kinds
+
+  // A group shows a partial tick while some of its tags are ticked; ticking
+  // it ticks all of them, and the record takes every one.
+  using Tick = ui::Control::Tick;
+  int group = -1;
+  uint16_t group_bits = 0;
+  for (const auto& node : nodes) {
+    if (node.kind == 0 && node.tag == 16) group = node.parent;
+  }
+  for (const auto& node : nodes) {
+    if (group >= 0 && node.parent == group) group_bits |= static_cast<uint16_t>(1u << (node.tag % 16));
+  }
+  ASSERT_GE(group, 0);
+  EXPECT_EQ(p["RzCheckTree1"].NodeTick(group), Tick::kPartial);
+  EXPECT_EQ(p["RzCheckTree1"].NodeTick(0), Tick::kOff);
+  ASSERT_TRUE(p.w().controls.UserCheckNode("RzCheckTree1", group, true));
+  EXPECT_EQ(p["RzCheckTree1"].NodeTick(group), Tick::kOn);
+  ASSERT_TRUE(p.Build());
+  EXPECT_EQ(link::GetU16(p.R1().data() + 126 + 2), group_bits);  // data tags 16-31
+  ASSERT_TRUE(p.w().controls.UserCheckNode("RzCheckTree1", group, false));
+  EXPECT_EQ(p["RzCheckTree1"].NodeTick(group), Tick::kOff);
 }
 
 TEST(SecondRecord, SignedTenths) {

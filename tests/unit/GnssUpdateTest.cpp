@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "ShippedFiles.h"
 #include "TrackerSim.h"
 #include "World.h"
 #include "link/Bytes.h"
@@ -45,6 +46,7 @@ Bytes MakeReceiverFirmware() {
 struct Receiver : fake::World {
   Receiver() {
     sim.DeviceRecord()[233] = 105;
+    env.dir.Write("language.lng", fake::ShippedLanguageFile());
     Start();
     env.clock.Advance(1200);
     shown.clear();
@@ -90,6 +92,9 @@ TEST(GnssUpdate, RunsToTheEndAgainstTheEmulatedReceiver) {
   EXPECT_EQ(r.sim.Receiver().Firmware(), MakeReceiverFirmware());
   EXPECT_EQ(r.sim.Receiver().BadSums(), 0);
   EXPECT_EQ(r.w().controls["ProgressBar"].Position(), 100);
+  // The step's text follows the language toggle.
+  ASSERT_TRUE(r.w().controls.UserClick("LangImage"));
+  EXPECT_EQ(r.Label(), "Programming complete!");
 
   const auto& writes = r.env.serial.Writes();
   // The bridge command, then five NMEA lines at 9600 and everything else at 115200.
