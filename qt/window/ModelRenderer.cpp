@@ -443,7 +443,7 @@ QWidget* ModelRenderer::CreateWidget(Node& n, QWidget* parent) {
       return edit;
     }
     case Kind::ComboBox: {
-      auto* combo = new QComboBox(parent);
+      auto* combo = new ComboBox(parent);
       combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
       combo->setMinimumContentsLength(6);
       combo->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -557,7 +557,9 @@ QWidget* ModelRenderer::CreateWidget(Node& n, QWidget* parent) {
       auto* group = new QGroupBox(parent);
       n.radios = new QButtonGroup(group);
       n.radio_layout = new QVBoxLayout(group);
-      n.radio_layout->setSpacing(2);
+      // Tight, so that a group placed in a small box shows its title and every choice.
+      n.radio_layout->setContentsMargins(6, 0, 6, 0);
+      n.radio_layout->setSpacing(0);
       return group;
     }
     case Kind::CheckTree: {

@@ -1,13 +1,18 @@
 #include "Widgets.h"
 
+#include <QAbstractItemView>
 #include <QEnterEvent>
 #include <QFontMetrics>
+#include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPolygonF>
 #include <QResizeEvent>
 #include <QStyle>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
+#include <QToolTip>
 #include <algorithm>
 #include <cstdio>
 
@@ -284,6 +289,67 @@ void ChartWidget::paintEvent(QPaintEvent*) {
   painter.drawText(
       QPointF(plot.right() - metrics.horizontalAdvance(legend) - 4, plot.top() + metrics.ascent() + 2),
       legend);
+}
+
+// ---------------------------------------------------------------------------
+// CheckRow
+
+// ---------------------------------------------------------------------------
+// ComboBox
+
+int ComboBox::TextWidth() const {
+  QStyleOptionComboBox option;
+  initStyleOption(&option);
+  return style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this).width();
+}
+
+bool ComboBox::TextFits() const {
+  return fontMetrics().horizontalAdvance(currentText()) <= TextWidth();
+}
+
+QString ComboBox::ToolTipText() const {
+  if (TextFits()) return toolTip();
+  return toolTip().isEmpty() ? currentText() : currentText() + QLatin1Char('\n') + toolTip();
+}
+
+int ComboBox::ListWidth() const {
+  int widest = 0;
+  for (int i = 0; i < count(); ++i) widest = std::max(widest, fontMetrics().horizontalAdvance(itemText(i)));
+  // The item's own margins, the list's frame and a scroll bar.
+  const QAbstractItemView* list = view();
+  return widest + 4 * style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 16 +
+         2 * list->frameWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+}
+
+void ComboBox::showPopup() {
+  view()->setMinimumWidth(std::max(width(), ListWidth()));
+  QComboBox::showPopup();
+}
+
+bool ComboBox::event(QEvent* event) {
+  if (event->type() == QEvent::ToolTip) {
+    const QString text = ToolTipText();
+    if (text.isEmpty()) {
+      QToolTip::hideText();
+      event->ignore();
+    } else {
+      QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), text, this);
+    }
+    return true;
+  }
+  return QComboBox::event(event);
+}
+
+void ComboBox::paintEvent(QPaintEvent*) {
+  QStylePainter painter(this);
+  painter.setPen(palette().color(QPalette::Text));
+  QStyleOptionComboBox option;
+  initStyleOption(&option);
+  painter.drawComplexControl(QStyle::CC_ComboBox, option);
+  const int room =
+      style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this).width();
+  option.currentText = fontMetrics().elidedText(option.currentText, Qt::ElideRight, room);
+  painter.drawControl(QStyle::CE_ComboBoxLabel, option);
 }
 
 // ---------------------------------------------------------------------------

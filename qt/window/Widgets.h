@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFont>
 #include <QLabel>
 #include <QLayout>
@@ -196,6 +197,28 @@ class CheckRow : public QWidget {
   QLabel* caption_;
   std::unique_ptr<QWidgetItem> caption_item_;
   mutable ItemHeightMemo caption_height_;
+};
+
+// A drop-down list that never cuts its texts: the choice shown in a box too
+// narrow for it ends in an ellipsis and is told whole by the tooltip, and the
+// list opens at least as wide as its widest item.
+class ComboBox : public QComboBox {
+ public:
+  explicit ComboBox(QWidget* parent) : QComboBox(parent) {}
+  // Whether the box shows its current text whole.
+  bool TextFits() const;
+  // The tooltip: the whole text when it does not fit, then the control's hint.
+  QString ToolTipText() const;
+  // The width the opened list needs for its widest item.
+  int ListWidth() const;
+  void showPopup() override;
+
+ protected:
+  bool event(QEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  int TextWidth() const;
 };
 
 // Pages shown one at a time: only the current page is shown and counts for the

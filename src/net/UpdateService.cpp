@@ -51,14 +51,15 @@ void UpdateService::DeclareControls(ui::ControlModel& m) {
   panel.SetVisible(false);
   ui::Control& offer = m.Add("Label430", Kind::Label, "Panel32");
   offer.SetText("Последняя версия прошивки на сервере");
-  offer.SetGeometry({8, 4, 440, 17});
+  offer.SetGeometry({8, 4, 380, 17});
   m.Add("Label429", Kind::Label, "Panel32").SetText("Label429");
-  m["Label429"].SetGeometry({8, 24, 440, 17});
+  m["Label429"].SetGeometry({8, 24, 380, 17});
   ui::Control& radio = m.Add("RzRadioGroup1", Kind::RadioGroup, "Panel32");
   radio.SetText("Выберите действие");
   radio.SetItems({"Загрузить", "Загрузить и обновить"});
   radio.SetIndex(1);
-  radio.SetGeometry({456, 2, 150, 62});
+  // Wide enough for the longer choice in either language.
+  radio.SetGeometry({396, 2, 210, 64});
   m.Add("Button29", Kind::Button, "Panel32").SetText("Выполнить");
   m["Button29"].SetGeometry({612, 20, 70, 25});
   m.Add("Image4", Kind::Image, "Panel32").SetGeometry({684, 2, 14, 14});
@@ -66,7 +67,7 @@ void UpdateService::DeclareControls(ui::ControlModel& m) {
   m["Label431"].SetGeometry({8, 46, 300, 17});
   ui::Control& bar = m.Add("RzProgressBar3", Kind::ProgressBar, "Panel32");
   bar.SetRange(0, 100);
-  bar.SetGeometry({312, 46, 136, 16});
+  bar.SetGeometry({312, 46, 76, 16});
   bar.SetVisible(false);
 
   // The news panel: a heading, the text, and the box that silences news.

@@ -13,11 +13,13 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QRadioButton>
 #include <QRegularExpression>
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 #include <functional>
 #include <memory>
@@ -66,6 +68,7 @@ class WindowTest : public QObject {
   void formRowsMeasureLabelsAnewForWidthAndFont();
   void startUpEndsAfterTheFirstPaint();
   void tabsRenamedWhileHiddenFitTheirNewCaptions();
+  void choicesAndTreeTicksShowWhole();
 
  private:
   rlv::app::MainWindow& Window() { return front_->Window(); }
@@ -621,6 +624,57 @@ void WindowTest::tabsRenamedWhileHiddenFitTheirNewCaptions() {
              qPrintable(tabs->tabText(i)));
   }
   QVERIFY(tabs->tabRect(0).width() < designed_first);
+}
+
+void WindowTest::choicesAndTreeTicksShowWhole() {
+  // In both languages: a drop-down list of the settings page shows its choice
+  // whole or tells it whole in its tooltip, and opens wide enough for every
+  // item; the update offer's choices fit their group one under the other.
+  Model()["Panel32"].SetVisible(true);
+  for (int pass = 0; pass < 2; ++pass) {
+    front_->Renderer().Flush();
+    int elided = 0;
+    for (const Control* c : Model().All()) {
+      if (c->GetKind() != Kind::ComboBox || c->Parent().empty()) continue;
+      auto* combo = dynamic_cast<rlv::qtw::ComboBox*>(W(c->Name().c_str()));
+      QVERIFY2(combo != nullptr, c->Name().c_str());
+      if (!combo->isVisible() || combo->count() == 0) continue;
+      if (!combo->TextFits()) {
+        ++elided;
+        QVERIFY2(combo->ToolTipText().startsWith(combo->currentText()), c->Name().c_str());
+      }
+      for (int i = 0; i < combo->count(); ++i) {
+        QVERIFY2(combo->ListWidth() > combo->fontMetrics().horizontalAdvance(combo->itemText(i)),
+                 qPrintable(combo->itemText(i)));
+      }
+    }
+    QVERIFY(elided > 0);  // the settings page has long choices in narrow boxes
+    auto* group = W("RzRadioGroup1");
+    QTRY_VERIFY(group->isVisible());
+    const auto radios = group->findChildren<QRadioButton*>();
+    QCOMPARE(radios.size(), 2);
+    for (const QRadioButton* radio : radios) QTRY_VERIFY(radio->isVisible());
+    for (const QRadioButton* radio : radios) {
+      QVERIFY2(group->contentsRect().contains(radio->geometry()), qPrintable(radio->text()));
+      QVERIFY2(radio->width() >= radio->sizeHint().width(), qPrintable(radio->text()));
+      QVERIFY2(radio->height() >= radio->sizeHint().height(), qPrintable(radio->text()));
+    }
+    QVERIFY(!radios[0]->geometry().intersects(radios[1]->geometry()));
+    QVERIFY(Model().UserClick("LangImage"));
+  }
+  // A structure-tree group whose tags are partly ticked shows a partial tick.
+  Model()["Panel28"].SetVisible(true);
+  front_->Renderer().Flush();
+  auto* tree = qobject_cast<QTreeWidget*>(W("RzCheckTree1"));
+  QVERIFY(tree != nullptr);
+  int partial = 0;
+  for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+    const int index = tree->topLevelItem(i)->data(0, Qt::UserRole).toInt();
+    const bool shown = tree->topLevelItem(i)->checkState(0) == Qt::PartiallyChecked;
+    QCOMPARE(shown, Model()["RzCheckTree1"].NodeTick(index) == Control::Tick::kPartial);
+    partial += shown ? 1 : 0;
+  }
+  QVERIFY(partial > 0);
 }
 
 QTEST_MAIN(WindowTest)
