@@ -34,6 +34,8 @@ void Bluetooth::DeclareControls(ui::ControlModel& m) {
   ui::Control& grid = m.Add(kGrid, ui::Kind::Grid, kPanel);
   grid.SetReadOnly(true);
   grid.SetGridSize(2, 1 + kFirstRows);
+  grid.SetCell(0, 0, "№");
+  grid.SetCell(1, 0, "Устройство");
   ui::Control& profile = m.Add(kProfile, ui::Kind::RadioGroup, kPanel);
   profile.SetText("HandFree profile");
   profile.SetItems({"HF PROFILE", "HFG PROFILE"});

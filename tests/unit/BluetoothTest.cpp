@@ -62,6 +62,8 @@ TEST(BluetoothPanel, OpensWithItsDesignedContents) {
   EXPECT_TRUE(p.c()["Panel26"].Visible());
   EXPECT_EQ(p.grid().Cols(), 2);
   EXPECT_EQ(p.grid().Rows(), 6);
+  EXPECT_EQ(p.grid().Cell(0, 0), "№");
+  EXPECT_EQ(p.grid().Cell(1, 0), "Устройство");
   EXPECT_EQ(p.c()["HFPROF"].Caption(), "HandFree profile");
   EXPECT_EQ(p.c()["HFPROF"].Items(), (std::vector<std::string>{"HF PROFILE", "HFG PROFILE"}));
   EXPECT_EQ(p.c()["HFPROF"].Index(), 1);
