@@ -46,6 +46,17 @@ constexpr const char* kTitleBar = "Panel9";
 constexpr const char* kTitleStrip = "Panel22";
 constexpr const char* kLeftStrip = "Panel2";
 constexpr const char* kPathLine = "Panel3";
+constexpr const char* kPathLabel = "LConfigPath";
+
+// The configuration's path on its one line: a path too long for it loses its
+// middle (the folder's start and the file's name stay) and is told whole by
+// the tooltip, so it never runs over the pages below.
+void ShowPath(QLabel& label, const QString& path) {
+  const QString shown = label.fontMetrics().elidedText(path, Qt::ElideMiddle, label.width());
+  label.setWordWrap(false);
+  if (label.text() != shown) label.setText(shown);
+  label.setToolTip(shown == path ? QString() : path);
+}
 constexpr const char* kHelpLine = "Panel10";
 constexpr const char* kPages = "RzPageControl1";
 constexpr int kClientWidth = 747;
@@ -743,9 +754,10 @@ void ModelRenderer::Place(Node& n) {
         if (c.Name() == "HelpLabel") {
           label->setWordWrap(true);
           label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        } else if (c.Name() == "ComPortDeviceCaption" || c.Name() == "LConfigPath") {
+        } else if (c.Name() == "ComPortDeviceCaption" || c.Name() == kPathLabel) {
           label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         }
+        if (c.Name() == kPathLabel) ShowPath(*label, Q(c.Text()));
       }
       return;
     }
@@ -1022,6 +1034,10 @@ void ModelRenderer::SyncText(Node& n) {
   switch (c.GetKind()) {
     case Kind::Label: {
       auto* label = static_cast<QLabel*>(n.w);
+      if (c.Name() == kPathLabel) {
+        ShowPath(*label, Q(c.Text()));
+        break;
+      }
       const QString text = Q(c.Text());
       if (label->text() != text) {
         label->setText(text);

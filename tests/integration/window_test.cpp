@@ -69,6 +69,7 @@ class WindowTest : public QObject {
   void startUpEndsAfterTheFirstPaint();
   void tabsRenamedWhileHiddenFitTheirNewCaptions();
   void choicesAndTreeTicksShowWhole();
+  void aLongConfigurationPathStaysOnItsLine();
 
  private:
   rlv::app::MainWindow& Window() { return front_->Window(); }
@@ -675,6 +676,22 @@ void WindowTest::choicesAndTreeTicksShowWhole() {
     partial += shown ? 1 : 0;
   }
   QVERIFY(partial > 0);
+}
+
+void WindowTest::aLongConfigurationPathStaysOnItsLine() {
+  const QString path = "/home/engineer/" + QString("very-long-folder-name/").repeated(12) + "tracker-866.fcg";
+  Model()["LConfigPath"].SetText(path.toStdString());
+  front_->Renderer().Flush();
+  auto* label = qobject_cast<QLabel*>(W("LConfigPath"));
+  QVERIFY(label != nullptr);
+  QVERIFY(W("Panel3")->rect().contains(label->geometry()));
+  QVERIFY(label->fontMetrics().horizontalAdvance(label->text()) <= label->width());
+  QVERIFY(label->text().endsWith("tracker-866.fcg"));
+  QCOMPARE(label->toolTip(), path);
+  Model()["LConfigPath"].SetText("short.fcg");
+  front_->Renderer().Flush();
+  QCOMPARE(label->text(), QString("short.fcg"));
+  QVERIFY(label->toolTip().isEmpty());
 }
 
 QTEST_MAIN(WindowTest)
