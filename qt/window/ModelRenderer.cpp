@@ -47,16 +47,8 @@ constexpr const char* kTitleStrip = "Panel22";
 constexpr const char* kLeftStrip = "Panel2";
 constexpr const char* kPathLine = "Panel3";
 constexpr const char* kPathLabel = "LConfigPath";
+constexpr const char* kMessagePanel = "MESPANEL";
 
-// The configuration's path on its one line: a path too long for it loses its
-// middle (the folder's start and the file's name stay) and is told whole by
-// the tooltip, so it never runs over the pages below.
-void ShowPath(QLabel& label, const QString& path) {
-  const QString shown = label.fontMetrics().elidedText(path, Qt::ElideMiddle, label.width());
-  label.setWordWrap(false);
-  if (label.text() != shown) label.setText(shown);
-  label.setToolTip(shown == path ? QString() : path);
-}
 constexpr const char* kHelpLine = "Panel10";
 constexpr const char* kPages = "RzPageControl1";
 constexpr int kClientWidth = 747;
@@ -96,6 +88,16 @@ std::optional<QRect> FrameRect(const std::string& name) {
     if (name == key) return rect;
   }
   return std::nullopt;
+}
+
+// The configuration's path on its one line: a path too long for it loses its
+// middle (the folder's start and the file's name stay) and is told whole by
+// the tooltip, so it never runs over the pages below.
+void ShowPath(QLabel& label, const QString& path) {
+  const QString shown = label.fontMetrics().elidedText(path, Qt::ElideMiddle, label.width());
+  label.setWordWrap(false);
+  if (label.text() != shown) label.setText(shown);
+  label.setToolTip(shown == path ? QString() : path);
 }
 
 QSize NaturalPictureSize(const std::string& name) {
@@ -967,6 +969,7 @@ void ModelRenderer::Sync(Node& n, Prop prop) {
           Place(n);
           n.w->raise();
         }
+        if (n.placement == Placement::Overlay) KeepMessageOnTop();
       }
       break;
     case Prop::Enabled:
@@ -1372,6 +1375,28 @@ void ModelRenderer::SyncNodes(Node& n) {
                                                                        : Qt::Unchecked;
     if (n.tree_items[i]->checkState(0) != state || !same) n.tree_items[i]->setCheckState(0, state);
   }
+}
+
+void ModelRenderer::KeepMessageOnTop() {
+  const Node* message = Find(kMessagePanel);
+  if (message == nullptr || message->w == nullptr) return;
+  QWidget* area = message->w->parentWidget();
+  if (!message->c->Visible() || area == nullptr) {
+    if (shade_) shade_->hide();
+    return;
+  }
+  if (!shade_ || shade_->parentWidget() != area) {
+    delete shade_;
+    // A plain widget takes the mouse's presses and does nothing with them.
+    shade_ = new QWidget(area);
+    shade_->setObjectName(QStringLiteral("MessageShade"));
+  }
+  // Everything but the title bar, which still moves and closes the window.
+  const QRect title = FrameRect(kTitleBar).value_or(QRect());
+  shade_->setGeometry(QRect(0, title.bottom() + 1, area->width(), area->height() - title.bottom() - 1));
+  shade_->show();
+  shade_->raise();
+  message->w->raise();
 }
 
 void ModelRenderer::SyncPicture(Node& n) {

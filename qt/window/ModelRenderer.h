@@ -8,6 +8,8 @@
 
 #include <QObject>
 #include <QPoint>
+#include <QPointer>
+#include <QWidget>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -82,6 +84,9 @@ class ModelRenderer : public QObject {
   void SyncPicture(Node& node);
   void SyncWindowVisible(Node& node);
   void SyncTabs(Node& pages);
+  // The message panel stays over every panel, shown before or after it, and
+  // a shade under it keeps clicks from the window behind it while it shows.
+  void KeepMessageOnTop();
 
   // Runs a user action on the model, then brings the control's widget back in
   // line with whatever the model holds.
@@ -108,7 +113,8 @@ class ModelRenderer : public QObject {
   std::string pressed_;  // the control a mouse button went down on
   bool dragging_ = false;
   QPoint drag_offset_;
-  std::string typed_in_;  // the edit whose text the current key press changed
+  std::string typed_in_;     // the edit whose text the current key press changed
+  QPointer<QWidget> shade_;  // under the message panel while it shows
 };
 
 }  // namespace rlv::qtw

@@ -70,6 +70,7 @@ class WindowTest : public QObject {
   void tabsRenamedWhileHiddenFitTheirNewCaptions();
   void choicesAndTreeTicksShowWhole();
   void aLongConfigurationPathStaysOnItsLine();
+  void theMessagePanelStaysOnTopAndModal();
 
  private:
   rlv::app::MainWindow& Window() { return front_->Window(); }
@@ -182,8 +183,12 @@ void WindowTest::readAndWriteTheConfigurationThroughTheMenu() {
   };
   // The automatic read at connection, when there is one, ends first.
   *messages = 0;
-  if (QTest::qWaitFor([&] { return *messages >= 2 && ok->isVisible(); }, 3000)) {
+  [[maybe_unused]] const bool ended =
+      QTest::qWaitFor([&] { return *messages >= 2 && ok->isVisible(); }, 3000);
+  // Its outcome is acknowledged: the message keeps the window behind it from clicks.
+  if (ok->isVisible()) {
     QTest::mouseClick(ok, Qt::LeftButton);
+    QTRY_VERIFY(!ok->isVisible());
   }
   const auto type_password = [&](const char* text) {
     password->setFocus();
@@ -692,6 +697,31 @@ void WindowTest::aLongConfigurationPathStaysOnItsLine() {
   front_->Renderer().Flush();
   QCOMPARE(label->text(), QString("short.fcg"));
   QVERIFY(label->toolTip().isEmpty());
+}
+
+void WindowTest::theMessagePanelStaysOnTopAndModal() {
+  Window().messages.MessageShow("Проверка");
+  QWidget* message = W("MESPANEL");
+  QTRY_VERIFY(message->isVisible());
+  // A panel shown after the message stays under it.
+  Model()["Panel32"].SetVisible(true);
+  front_->Renderer().Flush();
+  QTRY_VERIFY(W("Panel32")->isVisible());
+  QWidget* area = message->parentWidget();
+  const auto top_at = [&](QPoint p) {
+    QWidget* w = area->childAt(p);
+    while (w != nullptr && w->parentWidget() != area) w = w->parentWidget();
+    return w;
+  };
+  QCOMPARE(top_at(message->geometry().center()), message);
+  // Nothing behind it takes a click: not the later panel, not a menu button.
+  QCOMPARE(top_at(W("Panel32")->geometry().center())->objectName(), QString("MessageShade"));
+  const QPoint menu = W("Button8")->mapTo(area, W("Button8")->rect().center());
+  QCOMPARE(top_at(menu)->objectName(), QString("MessageShade"));
+  QTest::mouseClick(W("OKMES"), Qt::LeftButton);
+  QTRY_VERIFY(message->isHidden());
+  QCOMPARE(top_at(menu) == top_at(W("Panel32")->geometry().center()), false);
+  QVERIFY(top_at(menu)->objectName() != "MessageShade");
 }
 
 QTEST_MAIN(WindowTest)
