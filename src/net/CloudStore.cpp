@@ -84,6 +84,11 @@ std::string CloudStore::Text(const char* key, const std::string& def) const {
   return w_.messages.GetStringOr("Cloud", key, def);
 }
 
+std::string CloudStore::Failure(platform::SocketError error, const std::string& system_text) const {
+  return SocketFailureText(error, system_text,
+                           [this](const char* key, const std::string& def) { return Text(key, def); });
+}
+
 void CloudStore::Trace(const std::string& line) {
   ui::Control& memo = w_.controls["Memo7"];
   if (memo.Lines().size() >= kMaxTraceLines) {
@@ -256,7 +261,8 @@ void CloudStore::OpenSlot(size_t i) {
   platform::ITcpSocket& s = *slot.connection;
   s.SetConnectedHandler([this, i] { UploadConnect(i); });
   s.SetReadyReadHandler([this, i] { UploadRead(i); });
-  s.SetErrorHandler([this, i](platform::SocketError error, const std::string&) { UploadError(i, error); });
+  s.SetErrorHandler(
+      [this, i](platform::SocketError error, const std::string& text) { UploadError(i, error, text); });
   s.SetDisconnectedHandler([this, i] { UploadDisconnect(i); });
   s.SetBytesWrittenHandler([this, i](int64_t count) { Slots[i].Unsent -= count; });
   slot.Countdown = kTransferTimeout;
@@ -325,13 +331,13 @@ void CloudStore::UploadRead(size_t i) {
   }
 }
 
-void CloudStore::UploadError(size_t i, platform::SocketError error) {
+void CloudStore::UploadError(size_t i, platform::SocketError error, const std::string& system_text) {
   UploadSlot& slot = Slots[i];
   Trace("Socket " + slot.Host + " error " + std::to_string(Code(error)));
   if (slot.Ended) return;
   // The store confirmed before the connection broke: the closed event decides.
   if (slot.Stored) return;
-  UploadFailed(i, "error " + std::to_string(Code(error)));
+  UploadFailed(i, "error " + Failure(error, system_text));
   if (slot.connection) slot.connection->Abort();
 }
 
@@ -423,8 +429,9 @@ void CloudStore::DownloadConfigConnect() {
   platform::ITcpSocket& s = *DownloadConfigFileServer;
   s.SetConnectedHandler([this] { DownloadConfigFileServerConnect(); });
   s.SetReadyReadHandler([this] { DownloadConfigFileServerRead(); });
-  s.SetErrorHandler(
-      [this](platform::SocketError error, const std::string&) { DownloadConfigFileServerError(error); });
+  s.SetErrorHandler([this](platform::SocketError error, const std::string& text) {
+    DownloadConfigFileServerError(error, text);
+  });
   s.SetDisconnectedHandler([this] { DownloadConfigFileServerDisconnect(); });
   download_active_ = true;
   DownloadCountdown = kTransferTimeout;
@@ -520,9 +527,9 @@ void CloudStore::NextDownloadServer(const std::string& message) {
   if (static_cast<size_t>(DownloadServerIndex) < Servers().size()) DownloadRetryRequested = true;
 }
 
-void CloudStore::DownloadConfigFileServerError(platform::SocketError error) {
+void CloudStore::DownloadConfigFileServerError(platform::SocketError error, const std::string& system_text) {
   Trace("Socket " + DownloadHost() + " error " + std::to_string(Code(error)));
-  if (download_active_) NextDownloadServer("Error download server " + std::to_string(Code(error)));
+  if (download_active_) NextDownloadServer("Error download server " + Failure(error, system_text));
 }
 
 void CloudStore::DownloadConfigFileServerDisconnect() {

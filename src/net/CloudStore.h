@@ -96,6 +96,8 @@ class CloudStore {
  private:
   std::vector<std::string> Servers() const;
   std::string Text(const char* key, const std::string& def) const;
+  // A socket failure's code and reason, as the messages show them.
+  std::string Failure(platform::SocketError error, const std::string& system_text) const;
   void Trace(const std::string& line);
   void Show(const std::string& text);
   // Takes the IMEI field as CloudImei; false, with the reason shown, when it
@@ -108,7 +110,7 @@ class CloudStore {
   void UploadConnect(size_t i);
   void SendUploadImage(size_t i, uint64_t generation);
   void UploadRead(size_t i);
-  void UploadError(size_t i, platform::SocketError error);
+  void UploadError(size_t i, platform::SocketError error, const std::string& system_text);
   void UploadDisconnect(size_t i);
   // The transfer of slot `i` failed: named, the slot's list run stopped.
   void UploadFailed(size_t i, const std::string& why);
@@ -117,7 +119,7 @@ class CloudStore {
 
   void DownloadConfigFileServerConnect();
   void DownloadConfigFileServerRead();
-  void DownloadConfigFileServerError(platform::SocketError error);
+  void DownloadConfigFileServerError(platform::SocketError error, const std::string& system_text);
   void DownloadConfigFileServerDisconnect();
   void DownloadComplete();
   // The download from the current server failed: named, the next server tried.

@@ -226,4 +226,33 @@ FileReceiver::Result FileReceiver::ParseHeader(Result result) {
   return result;
 }
 
+std::string SocketFailureText(
+    platform::SocketError error, const std::string& system_text,
+    const std::function<std::string(const char* key, const std::string& def)>& text) {
+  using platform::SocketError;
+  struct Reason {
+    SocketError error;
+    const char* key;
+    const char* russian;
+  };
+  static constexpr Reason kReasons[] = {
+      {SocketError::ConnectionAborted, "SockAborted", "соединение прервано на этой стороне"},
+      {SocketError::ConnectionReset, "SockReset", "сервер сбросил соединение"},
+      {SocketError::TimedOut, "SockTimedOut", "время подключения истекло"},
+      {SocketError::ConnectionRefused, "SockRefused", "сервер отказал в подключении: порт не слушается"},
+      {SocketError::HostUnreachable, "SockUnreachable", "нет маршрута к серверу"},
+      {SocketError::HostNotFound, "SockNotFound", "имя сервера не найдено"},
+  };
+  std::string reason;
+  for (const Reason& r : kReasons) {
+    if (r.error == error) reason = text(r.key, r.russian);
+  }
+  if (reason.empty()) {
+    // A system's text is outside input: one line, of a sensible length.
+    for (const char ch : system_text.substr(0, 200)) reason += (ch == '\n' || ch == '\r') ? ' ' : ch;
+  }
+  const std::string code = std::to_string(static_cast<int>(error));
+  return reason.empty() ? code : code + " (" + reason + ")";
+}
+
 }  // namespace rlv::net

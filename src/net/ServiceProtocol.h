@@ -2,10 +2,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/Network.h"
 
 namespace rlv::net {
 
@@ -115,5 +118,13 @@ class FileReceiver {
   uint64_t surplus_ = 0;
   std::vector<uint8_t> body_;
 };
+
+// A socket failure as messages show it: its code, then the reason in words,
+// "10061 (connection refused)". `text(key, russian)` gives the reason's text
+// from the language file's [Cloud] section; for a failure without a code of
+// its own the system's description is used.
+std::string SocketFailureText(
+    platform::SocketError error, const std::string& system_text,
+    const std::function<std::string(const char* key, const std::string& def)>& text);
 
 }  // namespace rlv::net

@@ -25,10 +25,6 @@ constexpr int kMsgNoSuchFile = 139;
 constexpr const char* kNewsMark = "#News#";
 constexpr size_t kNewsMarkSize = 6;
 
-int Code(platform::SocketError error) {
-  return static_cast<int>(error);
-}
-
 void Write(platform::ITcpSocket& socket, const std::string& text) {
   socket.Write(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int>(text.size()));
   socket.Flush();
@@ -95,6 +91,11 @@ void UpdateService::BindHandlers() {
 
 std::string UpdateService::Text(const char* key, const std::string& def) const {
   return w_.messages.GetStringOr("Cloud", key, def);
+}
+
+std::string UpdateService::Failure(platform::SocketError error, const std::string& system_text) const {
+  return SocketFailureText(error, system_text,
+                           [this](const char* key, const std::string& def) { return Text(key, def); });
 }
 
 std::string UpdateService::Message(int number) const {
@@ -165,7 +166,8 @@ bool UpdateService::ConnectToServer(const std::string& host, uint16_t port) {
   platform::ITcpSocket& s = *Client1;
   s.SetConnectedHandler([this] { Client1Connect(); });
   s.SetReadyReadHandler([this] { Client1Read(); });
-  s.SetErrorHandler([this](platform::SocketError error, const std::string&) { Client1Error(error); });
+  s.SetErrorHandler(
+      [this](platform::SocketError error, const std::string& text) { Client1Error(error, text); });
   s.SetDisconnectedHandler([this] { Client1Disconnect(); });
   question_pending_ = true;
   ++question_generation_;
@@ -273,7 +275,7 @@ void UpdateService::Client1Disconnect() {
   QuestionCountdown = 0;
 }
 
-void UpdateService::Client1Error(platform::SocketError error) {
+void UpdateService::Client1Error(platform::SocketError error, const std::string& system_text) {
   if (!question_pending_) return;
   QuestionCountdown = 0;
   CloseClientConnection();
@@ -281,7 +283,7 @@ void UpdateService::Client1Error(platform::SocketError error) {
   if (static_cast<size_t>(UpdateServerIndex) < ServerCount()) {
     UpdateRetryRequested = true;
   } else {
-    w_.messages.MessageShow("Update Server Error: " + std::to_string(Code(error)));
+    w_.messages.MessageShow("Update Server Error: " + Failure(error, system_text));
   }
 }
 
@@ -354,7 +356,8 @@ void UpdateService::Button29Click() {
   platform::ITcpSocket& s = *ClientSocket1;
   s.SetConnectedHandler([this] { ClientSocket1Connect(); });
   s.SetReadyReadHandler([this] { ClientSocket1Read(); });
-  s.SetErrorHandler([this](platform::SocketError error, const std::string&) { ClientSocket1Error(error); });
+  s.SetErrorHandler(
+      [this](platform::SocketError error, const std::string& text) { ClientSocket1Error(error, text); });
   s.SetDisconnectedHandler([this] { ClientSocket1Disconnect(); });
   File.Reset();
   file_active_ = true;
@@ -461,12 +464,12 @@ void UpdateService::FinishFile() {
   CloseOffer();
 }
 
-void UpdateService::ClientSocket1Error(platform::SocketError error) {
+void UpdateService::ClientSocket1Error(platform::SocketError error, const std::string& system_text) {
   if (!file_active_) return;
   file_active_ = false;
   FileCountdown = 0;
   if (ClientSocket1) ClientSocket1->Abort();
-  w_.messages.MessageShow("Error download server " + std::to_string(Code(error)));
+  w_.messages.MessageShow("Error download server " + Failure(error, system_text));
 }
 
 void UpdateService::ClientSocket1Disconnect() {

@@ -102,6 +102,8 @@ class UpdateService {
   std::string Server(int32_t index) const;
   size_t ServerCount() const;
   std::string Text(const char* key, const std::string& def) const;
+  // A socket failure's code and reason, as the messages show them.
+  std::string Failure(platform::SocketError error, const std::string& system_text) const;
   std::string Message(int number) const;
 
   // The offer panel shows the build `name` (firmware or configurator, by `tag`).
@@ -112,12 +114,12 @@ class UpdateService {
   void Client1Connect();
   void SendQuestion(uint64_t generation);
   void Client1Read();
-  void Client1Error(platform::SocketError error);
+  void Client1Error(platform::SocketError error, const std::string& system_text);
   void Client1Disconnect();
 
   void ClientSocket1Connect();
   void ClientSocket1Read();
-  void ClientSocket1Error(platform::SocketError error);
+  void ClientSocket1Error(platform::SocketError error, const std::string& system_text);
   void ClientSocket1Disconnect();
   void FinishFile();
   // The file transfer ends without a file: `text` on the panel and the message panel.

@@ -349,7 +349,7 @@ TEST(CloudDownload, ADeadServerIsSkippedAtTheNextSecond) {
   f.Type("IMEICLOUD", kImei);
   f.Click("DownloadConfigButton");
   f.env.clock.Advance(100);
-  EXPECT_EQ(f.shown, (std::vector<std::string>{"Error download server 10061"}));
+  EXPECT_EQ(f.shown, (std::vector<std::string>{"Error download server 10061 (сервер отказал в подключении: порт не слушается)"}));
   EXPECT_EQ(store.connections, 0);
   f.env.clock.Advance(1000);
   EXPECT_EQ(store.connections, 1);

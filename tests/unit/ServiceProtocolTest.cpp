@@ -230,3 +230,22 @@ TEST(ServiceReceiver, PercentInSixtyFourBits) {
 
 }  // namespace
 }  // namespace rlv::net
+
+TEST(ServiceSocketFailure, CodeWithItsReasonInWords) {
+  using rlv::platform::SocketError;
+  const auto english = [](const char* key, const std::string&) { return std::string("<") + key + ">"; };
+  const struct {
+    SocketError error;
+    std::string system_text;
+    std::string shown;
+  } cases[] = {
+      {SocketError::ConnectionRefused, "ignored", "10061 (<SockRefused>)"},
+      {SocketError::HostNotFound, "", "11001 (<SockNotFound>)"},
+      {SocketError::ConnectionReset, "", "10054 (<SockReset>)"},
+      // Without a reason of its own: the system's words, on one line.
+      {SocketError::Other, "Network unreachable\nfor now", "10000 (Network unreachable for now)"},
+      {SocketError::Other, "", "10000"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(rlv::net::SocketFailureText(c.error, c.system_text, english), c.shown);
+}

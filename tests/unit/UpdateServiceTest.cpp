@@ -195,7 +195,7 @@ TEST(UpdateOffer, QuestionTriesTheNextServerThenReportsTheError) {
   f.Begin(100);
   EXPECT_TRUE(f.shown.empty());
   f.env.clock.Advance(1000);
-  EXPECT_EQ(f.shown, (std::vector<std::string>{"Update Server Error: 11001"}));
+  EXPECT_EQ(f.shown, (std::vector<std::string>{"Update Server Error: 11001 (имя сервера не найдено)"}));
 
   Updates g;
   UpdateServer second;
