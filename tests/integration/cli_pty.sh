@@ -29,20 +29,41 @@ expect_rc() {
 
 D="--dir $WORK/data"
 
+# Every failure on standard error is one line that starts with the program and
+# the command: "rlvexa-configurator COMMAND: ...".
+one_error_line() {
+  [ "$(wc -l <"$WORK/err.txt")" -eq 1 ] && grep -q "^rlvexa-configurator $1: " "$WORK/err.txt" ||
+    fail "$1 did not fail with one 'rlvexa-configurator $1: ' line: $(cat "$WORK/err.txt")"
+}
+
 # Usage and help.
 run read --port "$PTY"
 expect_rc 2 "read without --out"
+one_error_line read
 grep -q "needs --out" "$WORK/err.txt" || fail "no usage line for a missing --out"
-for c in status read write flash export import diff; do
+run frob --port "$PTY"
+expect_rc 2 "an unknown command"
+[ "$(cat "$WORK/err.txt")" = "rlvexa-configurator: unknown command frob" ] ||
+  fail "an unknown command is not named so: $(cat "$WORK/err.txt")"
+run --help
+for c in status read write flash bundle export import diff; do
+  grep -qx "  $c" "$WORK/out.txt" || fail "--help does not list the command $c"
+done
+for c in status read write flash bundle export import diff; do
   run "$c" --help
   expect_rc 0 "$c --help"
-  grep -q "Exit status: 0 success" "$WORK/out.txt" || fail "$c --help does not list the exit statuses"
+  grep -qx "  0  success" "$WORK/out.txt" || fail "$c --help does not list the exit statuses"
 done
+# The command line's own texts: English by default, Russian with --lang ru.
+run export "$WORK/missing.fcg" --lang ru
+expect_rc 6 "export of a missing file"
+one_error_line export
+grep -q "не удалось прочитать" "$WORK/err.txt" || fail "--lang ru did not give Russian: $(cat "$WORK/err.txt")"
 
 # No tracker: a port that does not exist.
 run status --port "$WORK/no-such-port" $D
 expect_rc 3 "status on a missing port"
-[ "$(wc -l <"$WORK/err.txt")" -eq 1 ] || fail "more than one line for a missing port"
+one_error_line status
 grep -q "no-such-port" "$WORK/err.txt" || fail "the missing port is not named"
 
 # The password: none given, then a wrong one (each with a data folder that remembers none).
@@ -50,6 +71,7 @@ run read --port "$PTY" --out "$WORK/x.fcg" --dir "$WORK/fresh1"
 expect_rc 4 "read without the password"
 run read --port "$PTY" --out "$WORK/x.fcg" --password 1 --dir "$WORK/fresh2"
 expect_rc 4 "read with a wrong password"
+one_error_line read
 grep -q "refused the password" "$WORK/err.txt" || fail "the refusal is not named"
 [ ! -e "$WORK/x.fcg" ] || fail "a failed read wrote its output"
 
@@ -111,6 +133,7 @@ expect_rc 6 "export of a file of another device"
 sed 's/^CONFPASS = /CONFPASSX = /' "$WORK/a.txt" >"$WORK/bad.txt"
 run import "$WORK/bad.txt" --out "$WORK/bad.fcg"
 expect_rc 6 "import of a text with an unknown key"
+one_error_line import
 grep -q "line .*CONFPASSX" "$WORK/err.txt" || fail "the bad line is not named: $(cat "$WORK/err.txt")"
 [ ! -e "$WORK/bad.fcg" ] || fail "a failed import wrote its output"
 
@@ -132,6 +155,8 @@ grep -v '^additional.WRITETIME' "$WORK/out.txt" >"$WORK/fields.txt"
 run flash --port "$PTY" "$WORK/image.bin" --password 1234 $D
 expect_rc 0 "flash"
 grep -q "2031.0102.03" "$WORK/out.txt" || fail "the new build is not reported: $(cat "$WORK/out.txt")"
+grep -q ": Firmware version: 7 (build" "$WORK/out.txt" || fail "the flash summary is not English: $(cat "$WORK/out.txt")"
+! grep -q '[А-Яа-я]' "$WORK/out.txt" || fail "the flash summary has Russian in it: $(cat "$WORK/out.txt")"
 run flash --port "$PTY" "$WORK/corrupt.fcg" --password 1234 $D
 expect_rc 6 "flash of a file that is no image"
 
