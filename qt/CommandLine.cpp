@@ -21,6 +21,7 @@
 #include "bundle/Bundle.h"
 #include "cli/CommandLine.h"
 #include "cli/DeviceSession.h"
+#include "cli/StatusJson.h"
 #include "cli/Texts.h"
 #include "config/ConfigText.h"
 #include "link/PortDiscovery.h"
@@ -34,34 +35,6 @@
 namespace rlv::qtp {
 
 namespace {
-
-std::string JsonString(const std::string& s) {
-  std::string out = "\"";
-  for (char ch : s) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (ch == '"' || ch == '\\') {
-      out += '\\';
-      out += ch;
-    } else if (c < 0x20) {
-      char esc[8];
-      std::snprintf(esc, sizeof esc, "\\u%04x", c);
-      out += esc;
-    } else {
-      out += ch;
-    }
-  }
-  return out + "\"";
-}
-
-std::string HexBytes(const uint8_t* data, size_t n) {
-  std::string out;
-  for (size_t i = 0; i < n; ++i) {
-    char hex[3];
-    std::snprintf(hex, sizeof hex, "%02X", data[i]);
-    out += hex;
-  }
-  return out;
-}
 
 // The numbers of the command line's output in one form, whatever the system's
 // number format and the language: the readouts write a decimal comma, the
@@ -109,30 +82,12 @@ cli::Task<int> Status(app::MainWindow& w, cli::DeviceSession& session, const cli
   const bool navigation = co_await session.WaitForNavigation(5000);
   auto& c = w.controls;
   if (inv.json) {
-    std::string out = "{\"port\":" + JsonString(port) +
-                      ",\"identity\":" + JsonString(c["ComPortDeviceCaption"].Text()) +
-                      ",\"imei\":" + JsonString(w.transfer.TrackerImei) + ",\"device\":{";
-    bool first = true;
-    for (const char* name : kDeviceReadouts) {
-      out += (first ? "" : ",") + JsonString(name) + ":" + JsonString(c[name].Text());
-      first = false;
-    }
-    out += "},\"device_record\":" +
-           JsonString(HexBytes(w.monitoring.DeviceRecord.data(), w.monitoring.DeviceRecord.size()));
-    out += ",\"navigation\":";
-    if (navigation) {
-      out += "{";
-      first = true;
-      for (const char* name : kNavigationReadouts) {
-        out += (first ? "" : ",") + JsonString(name) + ":" + JsonString(c[name].Text());
-        first = false;
-      }
-      out += "},\"navigation_record\":" +
-             JsonString(HexBytes(w.monitoring.NavigationRecord.data(), w.monitoring.NavigationRecord.size()));
-    } else {
-      out += "null,\"navigation_record\":null";
-    }
-    std::cout << out << "}\n";
+    // The values as the records carry them, not as the page shows them.
+    const auto& navigation_record = w.monitoring.NavigationRecord;
+    std::cout << cli::StatusJson(
+                     port, w.monitoring.DeviceRecord,
+                     navigation ? std::span<const uint8_t>(navigation_record) : std::span<const uint8_t>())
+              << "\n";
   } else {
     // The first line names the port ("PORT: RL20Vexa"), so several trackers' blocks stay apart.
     std::string out = c["ComPortDeviceCaption"].Text() + "\n";

@@ -78,9 +78,53 @@ grep -q "refused the password" "$WORK/err.txt" || fail "the refusal is not named
 # Status as JSON.
 run status --port "$PTY" --json $D
 expect_rc 0 "status --json"
-python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); assert d["imei"] and d["device"]["LIMEI"], d' \
-  "$WORK/out.txt" || fail "status --json is not the expected JSON: $(cat "$WORK/out.txt")"
 cp "$WORK/out.txt" "$WORK/status.json"
+run status --port "$PTY" --json --lang ru $D
+expect_rc 0 "status --json --lang ru"
+cp "$WORK/out.txt" "$WORK/status-ru.json"
+# The values are the simulator's: its living tracker's state at the second the record gives.
+python3 - "$WORK/status.json" "$WORK/status-ru.json" <<'PY' || fail "status --json does not give the simulator's values"
+import calendar, json, re, sys, time
+raw = open(sys.argv[1]).read()
+assert raw.count("\n") == 1, "not one line"
+d = json.loads(raw)
+ru = json.loads(open(sys.argv[2]).read())
+assert sorted(d) == sorted(ru) and d["imei"] == ru["imei"] and d["firmware"] == ru["firmware"], (d, ru)
+# Numbers are numbers, with a point.
+assert re.search(r'"latitude":-?\d+\.\d{6},', raw) and re.search(r'"speed_kmh":\d+\.\d,', raw), raw
+assert d["imei"] == "866000000000001" and d["device_type"] == 8 and d["device_name"] == "RL20Vexa", d
+assert d["firmware"] == {"version": 5, "build": "2018.0612.03"} and d["gnss_firmware"] == "1.18", d
+assert d["gsm"]["registration"] == 1 and d["gsm"]["gprs"] == 3 and d["gsm"]["operator"] == 1, d["gsm"]
+assert d["record_period"] == [30, 120], d
+assert re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ", d["time"]), d["time"]
+t = calendar.timegm(time.strptime(d["time"], "%Y-%m-%dT%H:%M:%SZ")) - 1767225600
+assert 0 <= t < 3600, t
+leg, along = (t // 100) % 4, (t % 100) * 100
+dlat, dlon, course = [(along, 0, 0), (10000, along, 900), (10000 - along, 10000, 1800), (0, 10000 - along, 2700)][leg]
+moving = (t // 50) % 5 != 4
+want = {
+    "latitude": (55750000 + dlat) / 1e6, "longitude": (37620000 + dlon) / 1e6, "course_deg": course / 10,
+    "speed_kmh": (400 + (t % 9) * 5) / 10 if moving else 0, "satellites": 8 + (t // 7) % 7,
+    "hdop": (7 + (t // 11) % 9) / 10, "altitude_m": 150 + (t // 13) % 5, "odometer_km": t * 11 / 1000,
+    "valid": True, "outputs": [moving], "temperature_c": 34, "work_time_s": 86400 + t, "receiver_state": 2,
+}
+for key, value in want.items():
+    assert abs(d[key] - value) < 1e-9 if isinstance(value, float) else d[key] == value, (key, d[key], value)
+assert d["inputs"][0] == {"type": "analogue", "value": (12000 + (t % 20) * 50) / 1000, "raw": 12000 + (t % 20) * 50}
+assert d["inputs"][1] == {"type": "frequency", "value": t % 300, "raw": t % 300}, d["inputs"]
+assert d["onewire_c"] == [18 + (t // 60) % 3, None, 5, None, None, None, None, None], d["onewire_c"]
+assert d["fuel"][1] == {"level": 0, "temperature_c": None} and d["accelerometer"]["z"] == 1000, d
+assert d["gsm"]["signal_csq"] == 12 + (t // 5) % 15 and d["gsm"]["server_connected"] is True, d["gsm"]
+assert d["key"] == ("00D5C4B3A201" if t % 30 < 3 else None), d["key"]
+assert len(d["device_record"]) == 1024 and len(d["navigation_record"]) == 512, d
+PY
+# The text: readouts with one decimal separator, English by default.
+run status --port "$PTY" $D --lang ru
+expect_rc 0 "status --lang ru"
+grep -q "^Широта: [0-9]*\.[0-9]\{6\}$" "$WORK/out.txt" || fail "the latitude is not Russian with a point: $(cat "$WORK/out.txt")"
+run status --port "$PTY" $D
+grep -q "^Latitude: [0-9]*\.[0-9]\{6\}$" "$WORK/out.txt" || fail "the latitude is not English with a point: $(cat "$WORK/out.txt")"
+! grep -q '[0-9],[0-9]' "$WORK/out.txt" || fail "a decimal comma in the text: $(cat "$WORK/out.txt")"
 
 # Read, export, import: the same bytes.
 run read --port "$PTY" --out "$WORK/a.fcg" --password 1234 $D

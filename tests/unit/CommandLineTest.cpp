@@ -7,6 +7,7 @@
 #include "World.h"
 #include "cli/CommandLine.h"
 #include "cli/DeviceSession.h"
+#include "cli/StatusJson.h"
 #include "config/ConfigText.h"
 
 namespace rlv {
@@ -175,6 +176,40 @@ TEST(DeviceSession, StepsResumeWhenTheTrackerAnswersOrTheirTimeIsUp) {
       EXPECT_EQ(world.env.clock.Now() - started, cli::DeviceSession::kConnectMs);
       EXPECT_NE(session.Error().find(fake::World::kTrackerPort), std::string::npos);
     }
+  }
+}
+
+// The status as data: numbers with a point, a time in ISO 8601 UTC, null for
+// what the tracker has not reported.
+TEST(StatusJson, NumbersTimesAndMissingValues) {
+  const std::pair<std::pair<int64_t, int>, const char*> decimals[] = {
+      {{-5, 6}, "-0.000005"}, {{55750000, 6}, "55.750000"}, {{605, 1}, "60.5"}, {{0, 1}, "0.0"},
+      {{-15, 1}, "-1.5"},     {{12345, 3}, "12.345"},       {{7, 0}, "7"},
+  };
+  for (const auto& [in, out] : decimals) EXPECT_EQ(cli::ScaledDecimal(in.first, in.second), out);
+  EXPECT_EQ(cli::IsoUtcTime(0), "1970-01-01T00:00:00Z");
+  EXPECT_EQ(cli::IsoUtcTime(1796876480), "2026-12-10T04:21:20Z");
+  EXPECT_EQ(cli::IsoUtcTime(951782400), "2000-02-29T00:00:00Z");
+  EXPECT_EQ(cli::JsonString("a\"b\\\x01"), "\"a\\\"b\\\\\\u0001\"");
+
+  sim::TrackerSim tracker;
+  auto& nav = tracker.NavigationRecord();
+  nav.fill(0);
+  link::PutU32(nav.data() + 4, static_cast<uint32_t>(-5));  // latitude
+  nav[46] = static_cast<uint8_t>(-127);                     // a 1-Wire sensor error
+  nav[47] = static_cast<uint8_t>(-3);
+  const auto& device = tracker.DeviceRecord();
+  const std::string with = cli::StatusJson("/dev/ttyACM0", device, nav);
+  for (const char* part :
+       {"\"port\":\"/dev/ttyACM0\"", "\"imei\":\"866000000000001\"", "\"latitude\":-0.000005,",
+        "\"time\":\"1970-01-01T00:00:00Z\"", "\"onewire_c\":[null,-3,0,", "\"key\":null",
+        "\"inputs\":[{\"type\":\"analogue\",\"value\":0.000,\"raw\":0},{\"type\":\"frequency\""}) {
+    EXPECT_NE(with.find(part), std::string::npos) << part << "\n" << with;
+  }
+  const std::string without = cli::StatusJson("demo", device, {});
+  for (const char* part : {"\"latitude\":null,", "\"signal_csq\":null,", "\"navigation_record\":null}",
+                           "\"firmware\":{\"version\":5,\"build\":\"2018.0612.03\"}"}) {
+    EXPECT_NE(without.find(part), std::string::npos) << part << "\n" << without;
   }
 }
 
