@@ -234,6 +234,8 @@ struct Tracker {
     app::Options options = common;
     options.demo = given == "demo";
     options.tracker_port = options.demo ? std::string() : given;
+    // A port that does not open is the command's one failure line.
+    qt.serial->TellOpenFailures(false);
     services = qt.Services();
     // No dialog may wait for an answer: the scripted dialogs answer "no" and record messages.
     services.dialogs = &dialogs;

@@ -22,6 +22,14 @@ DeviceSession::DeviceSession(app::MainWindow& w, std::optional<uint16_t> passwor
     if (c.Name() == "LDateTime") ++navigation_records_;
     if (c.Name() == "LConfigPath") ++config_labels_;
     if (c.Name() == "MESLABEL") last_message_ = c.Text();
+    // A port the user may not open will not open in the next seconds either:
+    // the status line of this port after a refused open gives the reason.
+    if (c.Name() == "ComPortDeviceCaption" && !port_.empty() && denied_.empty() &&
+        c.Text().rfind(port_ + ":", 0) == 0) {
+      const platform::OpenError error = w_.plat.serial->LastOpenError();
+      if (error.kind == platform::OpenErrorKind::PermissionDenied)
+        denied_ = link::PortDiscovery::OpenErrorReason(error, false);
+    }
   });
 }
 
@@ -56,12 +64,15 @@ int DeviceSession::Fail(int status, const std::string& line) {
 
 Task<int> DeviceSession::Connect(std::string port) {
   Say(Tr("waiting for the tracker on %1", {port}));
+  port_ = port;
   const bool found = co_await Until(
       [&] {
-        return w_.link.Connected && !w_.link.BootloaderMode && w_.link.PortName == port &&
-               device_records_ > 0;
+        return (w_.link.Connected && !w_.link.BootloaderMode && w_.link.PortName == port &&
+                device_records_ > 0) ||
+               !denied_.empty();
       },
       kConnectMs);
+  if (!denied_.empty()) co_return Fail(kExitNoTracker, Tr("cannot open %1: %2", {port, denied_}));
   if (!found) co_return Fail(kExitNoTracker, Tr("no tracker answered on %1 within 10 s", {port}));
   imei_ = w_.transfer.TrackerImei;
   Say(Tr("connected: %1", {w_.controls["ComPortDeviceCaption"].Text()}));

@@ -66,6 +66,18 @@ expect_rc 3 "status on a missing port"
 one_error_line status
 grep -q "no-such-port" "$WORK/err.txt" || fail "the missing port is not named"
 
+# No tracker: a port where nothing answers (a pseudo-terminal nobody serves).
+mkfifo "$WORK/silent.out"
+python3 -c 'import os, time; m, s = os.openpty(); print(os.ttyname(s), flush=True); time.sleep(60)' \
+  >"$WORK/silent.out" &
+SILENT_PID=$!
+read -r -t 10 SILENT <"$WORK/silent.out" || fail "no silent pseudo-terminal"
+run status --port "$SILENT" $D
+kill "$SILENT_PID" 2>/dev/null
+expect_rc 3 "status on a silent port"
+[ "$(cat "$WORK/err.txt")" = "rlvexa-configurator status: no tracker answered on $SILENT within 10 s" ] ||
+  fail "a silent port is not told in the expected words: $(cat "$WORK/err.txt")"
+
 # The password: none given, then a wrong one (each with a data folder that remembers none).
 run read --port "$PTY" --out "$WORK/x.fcg" --dir "$WORK/fresh1"
 expect_rc 4 "read without the password"
