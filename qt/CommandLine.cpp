@@ -246,6 +246,8 @@ struct Tracker {
     trace = std::make_unique<bundle::TracingSerialPort>(*services.serial);
     services.serial = trace.get();
     window = std::make_unique<app::MainWindow>(services, options);
+    // A command leaves the user's settings as they are.
+    window->settings.KeepUserSettings = true;
     session = std::make_unique<cli::DeviceSession>(*window, inv.password, &dialogs);
   }
 

@@ -60,6 +60,27 @@ expect_rc 6 "export of a missing file"
 one_error_line export
 grep -q "не удалось прочитать" "$WORK/err.txt" || fail "--lang ru did not give Russian: $(cat "$WORK/err.txt")"
 
+# Commands and the demo leave the user's settings as they are: neither the
+# port they used nor the language of --lang is remembered.
+mkdir -p "$WORK/user"
+printf '[Settings]\nLanguage=russian\nComPort=/dev/ttyUSB9\nDisableNews=1\n' >"$WORK/user/config.ini"
+cp "$WORK/user/config.ini" "$WORK/user.ini"
+run status --port "$PTY" --dir "$WORK/user" --lang en
+expect_rc 0 "status with the user's settings"
+run status --port demo --dir "$WORK/user"
+expect_rc 0 "status of the demo tracker"
+cmp -s "$WORK/user/config.ini" "$WORK/user.ini" || fail "a command changed config.ini: $(cat "$WORK/user/config.ini")"
+printf 'until ComPortDeviceCaption text DEMO: RL20Vexa 15000\nquit\n' |
+  timeout 60 "$APP" --headless --demo --dir "$WORK/user" >"$WORK/demo.txt" 2>"$WORK/err.txt"
+[ "$(head -1 "$WORK/demo.txt")" = "ok" ] || fail "the demo tracker was not reached: $(cat "$WORK/demo.txt")"
+grep -qx 'ComPort=/dev/ttyUSB9' "$WORK/user/config.ini" ||
+  fail "a --demo run changed the remembered port: $(cat "$WORK/user/config.ini")"
+# A DEMO remembered by an earlier version is not what a later start probes.
+printf '[Settings]\nComPort=DEMO\n' >"$WORK/user/config.ini"
+printf 'wait 1500\nget ComPortDeviceCaption\nquit\n' |
+  timeout 60 "$APP" --headless --dir "$WORK/user" >"$WORK/demo.txt" 2>"$WORK/err.txt"
+! grep -q 'DEMO' "$WORK/demo.txt" || fail "a normal start shows the demo port: $(cat "$WORK/demo.txt")"
+
 # No tracker: a port that does not exist.
 run status --port "$WORK/no-such-port" $D
 expect_rc 3 "status on a missing port"
