@@ -22,13 +22,12 @@ DeviceSession::DeviceSession(app::MainWindow& w, std::optional<uint16_t> passwor
     if (c.Name() == "LDateTime") ++navigation_records_;
     if (c.Name() == "LConfigPath") ++config_labels_;
     if (c.Name() == "MESLABEL") last_message_ = c.Text();
-    // A port the user may not open will not open in the next seconds either:
-    // the status line of this port after a refused open gives the reason.
-    if (c.Name() == "ComPortDeviceCaption" && !port_.empty() && denied_.empty() &&
-        c.Text().rfind(port_ + ":", 0) == 0) {
+    // The status line of this port tells whether its last open failed, and why.
+    // A port the user may not open will not open in the next seconds either.
+    if (c.Name() == "ComPortDeviceCaption" && !port_.empty() && c.Text().rfind(port_ + ":", 0) == 0) {
       const platform::OpenError error = w_.plat.serial->LastOpenError();
-      if (error.kind == platform::OpenErrorKind::PermissionDenied)
-        denied_ = link::PortDiscovery::OpenErrorReason(error, false);
+      open_failure_ = link::PortDiscovery::OpenErrorReason(error, w_.plat.devices->ModemManagerRunning());
+      if (error.kind == platform::OpenErrorKind::PermissionDenied && denied_.empty()) denied_ = open_failure_;
     }
   });
 }
@@ -73,6 +72,8 @@ Task<int> DeviceSession::Connect(std::string port) {
       },
       kConnectMs);
   if (!denied_.empty()) co_return Fail(kExitNoTracker, Tr("cannot open %1: %2", {port, denied_}));
+  if (!found && !open_failure_.empty())
+    co_return Fail(kExitNoTracker, Tr("cannot open %1: %2", {port, open_failure_}));
   if (!found) co_return Fail(kExitNoTracker, Tr("no tracker answered on %1 within 10 s", {port}));
   imei_ = w_.transfer.TrackerImei;
   Say(Tr("connected: %1", {w_.controls["ComPortDeviceCaption"].Text()}));

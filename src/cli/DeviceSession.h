@@ -98,8 +98,9 @@ class DeviceSession {
   std::string last_message_;
   std::string error_;
   std::string imei_;
-  std::string port_;    // the port Connect waits on
-  std::string denied_;  // why that port may not be opened, once it was refused
+  std::string port_;          // the port Connect waits on
+  std::string denied_;        // why that port may not be opened, once it was refused
+  std::string open_failure_;  // why its last open failed; empty when it opened
 };
 
 }  // namespace rlv::cli

@@ -150,21 +150,24 @@ TEST(CommandLine, SeveralPortsAndTheirOutputFiles) {
 
 // The session's steps wait suspended; Poll() resumes them when their
 // condition holds or their time is up. A port that may not be opened ends the
-// wait at once with its reason.
+// wait at once with its reason; one that does not open (busy) is named after
+// the wait.
 TEST(DeviceSession, StepsResumeWhenTheTrackerAnswersOrTheirTimeIsUp) {
   const std::string port = fake::World::kTrackerPort;
   struct Case {
     bool silent;
-    bool denied;
+    platform::OpenErrorKind refused;
     int status;
     int64_t at_most_ms;
     std::string error;
   };
   const Case cases[] = {
-      {false, false, cli::kExitOk, 1000, ""},
-      {true, false, cli::kExitNoTracker, cli::DeviceSession::kConnectMs,
+      {false, platform::OpenErrorKind::None, cli::kExitOk, 1000, ""},
+      {true, platform::OpenErrorKind::None, cli::kExitNoTracker, cli::DeviceSession::kConnectMs,
        "no tracker answered on " + port + " within 10 s"},
-      {false, true, cli::kExitNoTracker, 1000,
+      {false, platform::OpenErrorKind::Busy, cli::kExitNoTracker, cli::DeviceSession::kConnectMs,
+       "cannot open " + port + ": busy: another program holds it"},
+      {false, platform::OpenErrorKind::PermissionDenied, cli::kExitNoTracker, 1000,
        "cannot open " + port +
            ": permission denied: install the udev rule or join the group plugdev, then replug"},
   };
@@ -173,10 +176,8 @@ TEST(DeviceSession, StepsResumeWhenTheTrackerAnswersOrTheirTimeIsUp) {
     sim::SimConfig config;
     config.silent = c.silent;
     fake::World world(config);
-    if (c.denied) {
-      world.env.serial.RefuseOpen(
-          port, {platform::OpenErrorKind::PermissionDenied, "Permission denied", "plugdev"});
-    }
+    if (c.refused != platform::OpenErrorKind::None)
+      world.env.serial.RefuseOpen(port, {c.refused, "refused", "plugdev"});
     world.Start();
     cli::DeviceSession session(world.w(), std::nullopt);
     cli::Task<int> connect = session.Connect(port);
