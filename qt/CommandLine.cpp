@@ -15,15 +15,17 @@
 #include <optional>
 #include <vector>
 
-#include "QtLocale.h"
 #include "QtPlatform.h"
 #include "QtSerialPort.h"
 #include "app/MainWindow.h"
 #include "bundle/Bundle.h"
 #include "cli/CommandLine.h"
 #include "cli/DeviceSession.h"
+#include "cli/StatusJson.h"
+#include "cli/Texts.h"
 #include "config/ConfigText.h"
 #include "link/PortDiscovery.h"
+#include "platform/Locale.h"
 #include "ui/Automation.h"
 
 #ifndef _WIN32
@@ -34,32 +36,21 @@ namespace rlv::qtp {
 
 namespace {
 
-std::string JsonString(const std::string& s) {
-  std::string out = "\"";
-  for (char ch : s) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (ch == '"' || ch == '\\') {
-      out += '\\';
-      out += ch;
-    } else if (c < 0x20) {
-      char esc[8];
-      std::snprintf(esc, sizeof esc, "\\u%04x", c);
-      out += esc;
-    } else {
-      out += ch;
-    }
-  }
-  return out + "\"";
-}
+// The numbers of the command line's output in one form, whatever the system's
+// number format and the language: the readouts write a decimal comma, the
+// inputs the system's separator.
+class PointLocale : public platform::ILocale {
+ public:
+  char DecimalSeparator() const override { return '.'; }
+};
 
-std::string HexBytes(const uint8_t* data, size_t n) {
-  std::string out;
-  for (size_t i = 0; i < n; ++i) {
-    char hex[3];
-    std::snprintf(hex, sizeof hex, "%02X", data[i]);
-    out += hex;
+// A readout with each decimal comma (between two digits) made a point.
+std::string OneDecimalSeparator(std::string text) {
+  for (size_t i = 1; i + 1 < text.size(); ++i) {
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (text[i] == ',' && digit(text[i - 1]) && digit(text[i + 1])) text[i] = '.';
   }
-  return out;
+  return text;
 }
 
 // The readouts of the monitoring page, as it shows them.
@@ -91,38 +82,20 @@ cli::Task<int> Status(app::MainWindow& w, cli::DeviceSession& session, const cli
   const bool navigation = co_await session.WaitForNavigation(5000);
   auto& c = w.controls;
   if (inv.json) {
-    std::string out = "{\"port\":" + JsonString(port) +
-                      ",\"identity\":" + JsonString(c["ComPortDeviceCaption"].Text()) +
-                      ",\"imei\":" + JsonString(w.transfer.TrackerImei) + ",\"device\":{";
-    bool first = true;
-    for (const char* name : kDeviceReadouts) {
-      out += (first ? "" : ",") + JsonString(name) + ":" + JsonString(c[name].Text());
-      first = false;
-    }
-    out += "},\"device_record\":" +
-           JsonString(HexBytes(w.monitoring.DeviceRecord.data(), w.monitoring.DeviceRecord.size()));
-    out += ",\"navigation\":";
-    if (navigation) {
-      out += "{";
-      first = true;
-      for (const char* name : kNavigationReadouts) {
-        out += (first ? "" : ",") + JsonString(name) + ":" + JsonString(c[name].Text());
-        first = false;
-      }
-      out += "},\"navigation_record\":" +
-             JsonString(HexBytes(w.monitoring.NavigationRecord.data(), w.monitoring.NavigationRecord.size()));
-    } else {
-      out += "null,\"navigation_record\":null";
-    }
-    std::cout << out << "}\n";
+    // The values as the records carry them, not as the page shows them.
+    const auto& navigation_record = w.monitoring.NavigationRecord;
+    std::cout << cli::StatusJson(
+                     port, w.monitoring.DeviceRecord,
+                     navigation ? std::span<const uint8_t>(navigation_record) : std::span<const uint8_t>())
+              << "\n";
   } else {
     // The first line names the port ("PORT: RL20Vexa"), so several trackers' blocks stay apart.
     std::string out = c["ComPortDeviceCaption"].Text() + "\n";
-    for (const char* name : kDeviceReadouts) out += c[name].Text() + "\n";
+    for (const char* name : kDeviceReadouts) out += OneDecimalSeparator(c[name].Text()) + "\n";
     if (navigation) {
-      for (const char* name : kNavigationReadouts) out += c[name].Text() + "\n";
+      for (const char* name : kNavigationReadouts) out += OneDecimalSeparator(c[name].Text()) + "\n";
     } else {
-      out += "no navigation record\n";
+      out += cli::Tr("no navigation record") + "\n";
     }
     std::cout << out;
   }
@@ -140,10 +113,10 @@ cli::Task<int> Bundle(app::MainWindow& w, cli::DeviceSession& session, std::stri
   co_await session.Until([&] { return w.controls["FLOGGRID"].Rows() != rows; }, 3000);
   std::string why;
   if (!bundle::WriteArchive(w, out_path, bundle::Collect(w, trace.Trace()), &why)) {
-    std::fprintf(stderr, "rlvexa-configurator bundle: cannot write %s: %s\n", out_path.c_str(), why.c_str());
+    std::fputs(cli::ErrorLine("bundle", cli::Tr("cannot write %1: %2", {out_path, why})).c_str(), stderr);
     co_return cli::kExitBadFile;
   }
-  std::cout << "bundle " << out_path << " from " << port << "\n";
+  std::cout << cli::Tr("bundle %1 from %2", {out_path, port}) << "\n";
   co_return cli::kExitOk;
 }
 
@@ -154,22 +127,20 @@ int CheckFiles(const cli::Invocation& inv, std::optional<config::text::Records>*
     std::string why;
     const auto content = cli::ReadWholeFile(inv.files[0], &why);
     if (!content) {
-      std::fprintf(stderr, "rlvexa-configurator write: cannot read %s: %s\n", inv.files[0].c_str(),
-                   why.c_str());
+      std::fputs(cli::ErrorLine("write", cli::Tr("cannot read %1: %2", {inv.files[0], why})).c_str(), stderr);
       return cli::kExitBadFile;
     }
     try {
       *to_write = config::text::FromFileContent(*content);
     } catch (const config::text::ImportError& e) {
-      std::fprintf(stderr, "rlvexa-configurator write: %s: %s\n", inv.files[0].c_str(), e.what());
+      std::fputs(cli::ErrorLine("write", inv.files[0] + ": " + e.what()).c_str(), stderr);
       return cli::kExitBadFile;
     }
   }
   if (inv.command == "flash") {
     std::string why;
     if (!cli::ReadWholeFile(inv.files[0], &why)) {
-      std::fprintf(stderr, "rlvexa-configurator flash: cannot read %s: %s\n", inv.files[0].c_str(),
-                   why.c_str());
+      std::fputs(cli::ErrorLine("flash", cli::Tr("cannot read %1: %2", {inv.files[0], why})).c_str(), stderr);
       return cli::kExitBadFile;
     }
   }
@@ -181,9 +152,9 @@ int CheckFiles(const cli::Invocation& inv, std::optional<config::text::Records>*
 cli::Task<int> RunOnTracker(const cli::Invocation& inv, std::string port, bool several, app::MainWindow& w,
                             cli::DeviceSession& session, const std::optional<config::text::Records>& to_write,
                             const bundle::TracingSerialPort& trace) {
-  const std::string prefix = "rlvexa-configurator " + inv.command + ": " + (several ? port + ": " : "");
+  const std::string prefix = several ? port + ": " : "";
   auto failed = [&](int status) {
-    std::fprintf(stderr, "%s%s\n", prefix.c_str(), session.Error().c_str());
+    std::fputs(cli::ErrorLine(inv.command, prefix + session.Error()).c_str(), stderr);
     return status;
   };
   const auto output = [&] {
@@ -202,10 +173,11 @@ cli::Task<int> RunOnTracker(const cli::Invocation& inv, std::string port, bool s
     std::string why;
     const std::string out = output();
     if (!cli::WriteFileAtomically(out, config::text::ToConfigFile(session.Current()), &why)) {
-      std::fprintf(stderr, "%scannot write %s: %s\n", prefix.c_str(), out.c_str(), why.c_str());
+      std::fputs(cli::ErrorLine(inv.command, prefix + cli::Tr("cannot write %1: %2", {out, why})).c_str(),
+                 stderr);
       co_return cli::kExitBadFile;
     }
-    std::cout << "read " << out << " from " << port << "\n";
+    std::cout << cli::Tr("read %1 from %2", {out, port}) << "\n";
     co_return cli::kExitOk;
   }
   if (inv.command == "write") {
@@ -213,13 +185,15 @@ cli::Task<int> RunOnTracker(const cli::Invocation& inv, std::string port, bool s
       co_return failed(status);
     std::string out;
     for (const auto& change : w.review.LastChanges)
-      out += "changed " + config::text::FormatDifference(change) + "\n";
-    std::cout << out << "written " << inv.files[0] << " to " << port << " and verified\n";
+      out += cli::Tr("changed %1", {config::text::FormatDifference(change)}) + "\n";
+    std::cout << out << cli::Tr("written %1 to %2 and verified", {inv.files[0], port}) << "\n";
     co_return cli::kExitOk;
   }
   if (const int status = co_await session.Flash(inv.files[0]); status != cli::kExitOk)
     co_return failed(status);
-  std::cout << "flashed " << inv.files[0] << " to " << port << ": " << w.controls["LVer"].Text() << "\n";
+  std::cout << cli::Tr("flashed %1 to %2: %3",
+                       {inv.files[0], port, OneDecimalSeparator(w.controls["LVer"].Text())})
+            << "\n";
   co_return cli::kExitOk;
 }
 
@@ -252,13 +226,16 @@ class SessionDevices : public platform::IDevices {
 // One tracker's session with everything it owns: its own platform services
 // (serial port, device list, timers), window and progress.
 struct Tracker {
-  Tracker(const cli::Invocation& inv, const std::string& given, const app::Options& common, QtLocale& locale)
+  Tracker(const cli::Invocation& inv, const std::string& given, const app::Options& common,
+          platform::ILocale& locale)
       : port(given),
         qt(given == "demo", given == "demo" ? std::string() : given),
         devices(*qt.devices, given == "demo" ? std::string(kDemoPortName) : given) {
     app::Options options = common;
     options.demo = given == "demo";
     options.tracker_port = options.demo ? std::string() : given;
+    // A port that does not open is the command's one failure line.
+    qt.serial->TellOpenFailures(false);
     services = qt.Services();
     // No dialog may wait for an answer: the scripted dialogs answer "no" and record messages.
     services.dialogs = &dialogs;
@@ -269,6 +246,8 @@ struct Tracker {
     trace = std::make_unique<bundle::TracingSerialPort>(*services.serial);
     services.serial = trace.get();
     window = std::make_unique<app::MainWindow>(services, options);
+    // A command leaves the user's settings as they are.
+    window->settings.KeepUserSettings = true;
     session = std::make_unique<cli::DeviceSession>(*window, inv.password, &dialogs);
   }
 
@@ -319,20 +298,25 @@ void PrintSummary(const std::vector<std::unique_ptr<Tracker>>& trackers,
     line += std::string(time.size() < 10 ? 10 - time.size() : 1, ' ') + result;
     to << line << "\n";
   };
-  row("port", "IMEI", "result", "time");
+  row(cli::Tr("port"), "IMEI", cli::Tr("result"), cli::Tr("time"));
   for (const auto& t : trackers) {
-    char time[32];
-    std::snprintf(time, sizeof time, "%.1f s", static_cast<double>(t->ended_ms - t->started_ms) / 1000.0);
+    // Tenths of seconds with a point, whatever the system's number format.
+    const int64_t tenths = (t->ended_ms - t->started_ms + 50) / 100;
+    const std::string time =
+        cli::Tr("%1 s", {std::to_string(tenths / 10) + "." + std::to_string(tenths % 10)});
     const std::string imei = t->session->Imei();
     const std::string result =
         t->status == cli::kExitOk
-            ? std::string("ok")
-            : "failed (" + std::to_string(t->status) + ")" +
+            ? cli::Tr("ok")
+            : cli::Tr("failed (%1)", {std::to_string(t->status)}) +
                   (t->session && !t->session->Error().empty() ? ": " + t->session->Error() : std::string());
     row(t->port, imei.empty() ? "-" : imei, result, time);
   }
   for (const auto& port : missing) {
-    row(port, "-", "failed (" + std::to_string(cli::kExitNoTracker) + "): the port does not exist", "-");
+    row(port, "-",
+        cli::Tr("failed (%1)", {std::to_string(cli::kExitNoTracker)}) + ": " +
+            cli::Tr("the port does not exist"),
+        "-");
   }
 }
 
@@ -352,7 +336,7 @@ int Finished(const std::string& command, int status) {
   if (status == cli::kExitOutput) return status;  // already said
   status = cli::FinishOutput(command, status, std::cout, std::cerr);
   if (status != cli::kExitOutput && (std::fflush(stdout) != 0 || std::ferror(stdout))) {
-    std::fprintf(stderr, "rlvexa-configurator %s: the output could not be written\n", command.c_str());
+    std::fputs(cli::ErrorLine(command, cli::Tr("the output could not be written")).c_str(), stderr);
     return cli::kExitOutput;
   }
   return status;
@@ -370,8 +354,7 @@ int RunCommandLine(int argc, char** argv) {
   std::string error;
   const auto inv = cli::Parse(args, &error);
   if (!inv) {
-    std::fprintf(stderr, "rlvexa-configurator: %s\n%s", error.c_str(),
-                 cli::Help(cli::IsCommand(args[0]) ? args[0] : "").c_str());
+    std::fputs(cli::UsageErrorLine(args, error).c_str(), stderr);
     return cli::kExitUsage;
   }
   if (inv->help) {
@@ -387,7 +370,7 @@ int RunCommandLine(int argc, char** argv) {
   if (ports == std::vector<std::string>{"all"}) {
     ports = TrackersPresent();
     if (ports.empty()) {
-      std::fprintf(stderr, "rlvexa-configurator %s: no tracker: none is plugged in\n", inv->command.c_str());
+      std::fputs(cli::ErrorLine(inv->command, cli::Tr("no tracker: none is plugged in")).c_str(), stderr);
       return cli::kExitNoTracker;
     }
   }
@@ -401,8 +384,9 @@ int RunCommandLine(int argc, char** argv) {
       present.push_back(port);
       continue;
     }
-    std::fprintf(stderr, "rlvexa-configurator %s: no tracker: the port %s does not exist\n",
-                 inv->command.c_str(), port.c_str());
+    std::fputs(
+        cli::ErrorLine(inv->command, cli::Tr("no tracker: the port %1 does not exist", {port})).c_str(),
+        stderr);
     worst = std::max<int>(worst, cli::kExitNoTracker);
     missing.push_back(port);
   }
@@ -413,8 +397,10 @@ int RunCommandLine(int argc, char** argv) {
   app::Options options;
   const QString folder = DataFolder(*inv);
   if (!QDir().mkpath(folder)) {
-    std::fprintf(stderr, "rlvexa-configurator %s: cannot create the data folder %s\n", inv->command.c_str(),
-                 qPrintable(folder));
+    std::fputs(
+        cli::ErrorLine(inv->command, cli::Tr("cannot create the data folder %1", {folder.toStdString()}))
+            .c_str(),
+        stderr);
     return cli::kExitBadFile;
   }
   options.data_dir = QDir::toNativeSeparators(QDir(folder).absolutePath()).toStdString();
@@ -422,7 +408,7 @@ int RunCommandLine(int argc, char** argv) {
   options.headless = true;
   options.fast_link = inv->fast;
 
-  QtLocale locale;
+  PointLocale locale;
   std::vector<std::unique_ptr<Tracker>> trackers;
   for (const std::string& port : present)
     trackers.push_back(std::make_unique<Tracker>(*inv, port, options, locale));
@@ -448,6 +434,8 @@ int RunCommandLine(int argc, char** argv) {
     app::MainWindow& window = *tracker->window;
     window.FormCreate();
     window.FormShow();
+    // The texts the window shows (readouts, the tracker's messages) in the command's language.
+    window.language.SetLanguage(cli::WindowLanguageName(inv->language), false);
     window.AfterFirstPaint();
     tracker->started_ms = clock.SteadyMs();
     tracker->task.emplace(

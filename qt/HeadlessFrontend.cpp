@@ -7,6 +7,8 @@
 #include "QtPlatform.h"
 
 #ifdef _WIN32
+#include <io.h>
+
 #include <iostream>
 #include <mutex>
 #include <thread>
@@ -65,7 +67,13 @@ int HeadlessFrontend::Run() {
   window_->FormCreate();
   window_->FormShow();
   window_->AfterFirstPaint();
+#ifdef _WIN32
+  prompt_ = _isatty(_fileno(stdin)) != 0;
+#else
+  prompt_ = isatty(STDIN_FILENO) != 0;
+#endif
   StartInput();
+  Prompt();
   QCoreApplication::exec();
   StopInput();
   // The end of input and "quit" have closed the window; a signal may not have.
@@ -110,9 +118,11 @@ void HeadlessFrontend::ProcessPending() {
 #ifndef _WIN32
   if (notifier_) notifier_->setEnabled(false);
 #endif
+  bool consumed = false;
   while (!pending_.empty() && !finishing_ && !automation_->Finished() && !window_->Closed()) {
     ui::CommandLines::Line line = std::move(pending_.front());
     pending_.pop_front();
+    consumed = true;
     if (line.too_long) {
       WriteAnswer(ui::CommandLines::TooLongAnswer());
       continue;
@@ -134,9 +144,17 @@ void HeadlessFrontend::ProcessPending() {
     Finish();
     return;
   }
+  // Ready for the next command; a part of a line read meanwhile asks for nothing.
+  if (consumed) Prompt();
 #ifndef _WIN32
   if (notifier_) notifier_->setEnabled(true);
 #endif
+}
+
+void HeadlessFrontend::Prompt() {
+  if (!prompt_ || finishing_) return;
+  std::fputs("rlvexa> ", stdout);
+  std::fflush(stdout);
 }
 
 void HeadlessFrontend::Finish() {

@@ -1,7 +1,8 @@
 #pragma once
 
 // The headless automation front end: reads commands from standard input, one
-// per line, and writes exactly one answer line per command to standard output.
+// per line, and writes exactly one answer line per command to standard output
+// (after a prompt when standard input is a terminal).
 
 #include <QObject>
 #include <deque>
@@ -45,6 +46,9 @@ class HeadlessFrontend {
   void Answer(const std::string& line);
   void WriteAnswer(std::string answer);
   void Finish();
+  // "rlvexa> " when a user types the commands at a terminal; scripts that
+  // pipe them in read the answers alone.
+  void Prompt();
 
   ui::ScriptedDialogs dialogs_;
   QtLocale locale_;
@@ -58,6 +62,7 @@ class HeadlessFrontend {
   bool eof_ = false;
   bool busy_ = false;
   bool finishing_ = false;
+  bool prompt_ = false;  // standard input is a terminal
 #ifndef _WIN32
   void OnStdinReadable();
   QSocketNotifier* notifier_ = nullptr;  // child of context_

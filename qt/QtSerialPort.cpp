@@ -116,7 +116,7 @@ bool QtSerialPort::OpenDevice(const std::string& name) {
 void QtSerialPort::TellOpenFailure() {
   // Told once for each port and reason: the search retries every second.
   const std::string key = std::to_string(static_cast<int>(open_error_.kind)) + "|" + name_;
-  if (!told_.insert(key).second) return;
+  if (!tell_ || !told_.insert(key).second) return;
   std::fprintf(stderr, "serial port %s cannot be opened: %s\n", name_.c_str(), Describe(open_error_).c_str());
 }
 

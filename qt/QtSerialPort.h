@@ -42,6 +42,9 @@ class QtSerialPort : public platform::ISerialPort {
   bool IsOpen() const override { return open_; }
   std::string Name() const override { return name_; }
   platform::OpenError LastOpenError() const override { return open_error_; }
+  // Whether a failed open is told on standard error (once per port and
+  // reason); off where the caller reports it in its own words.
+  void TellOpenFailures(bool on) { tell_ = on; }
   bool SetBaudRate(int baud) override;
   int Read(uint8_t* buffer, int max) override;
   bool ClearInput() override;
@@ -69,7 +72,8 @@ class QtSerialPort : public platform::ISerialPort {
   QSerialPort port_;
   platform::OpenError open_error_;
   std::set<std::string> told_;  // "reason|port" of failures already on standard error
-  QObject context_;             // context of deferred work; dropped with the port
+  bool tell_ = true;
+  QObject context_;  // context of deferred work; dropped with the port
   std::string name_;
   bool open_ = false;
   bool failed_ = false;
@@ -129,6 +133,7 @@ class SerialPortRouter : public platform::ISerialPort {
   bool IsOpen() const override { return active_->IsOpen(); }
   std::string Name() const override { return active_->Name(); }
   platform::OpenError LastOpenError() const override { return active_->LastOpenError(); }
+  void TellOpenFailures(bool on) { real_.TellOpenFailures(on); }
   bool SetBaudRate(int baud) override { return active_->SetBaudRate(baud); }
   int Read(uint8_t* buffer, int max) override { return active_->Read(buffer, max); }
   bool ClearInput() override { return active_->ClearInput(); }

@@ -45,9 +45,15 @@ constexpr const char* kUsage =
     "  --help               this text\n"
     "  --version            the version\n"
     "Exit status: 0 done, 2 bad command line or no data folder, 3 (headless) the\n"
-    "tracker's port exists but could not be opened for lack of permission.\n"
-    "Commands without a window (each with --help): status, read, write, flash, bundle,\n"
-    "export, import, diff.\n";
+    "tracker's port exists but could not be opened for lack of permission.\n";
+
+// The usage with every command of the command line, one a line.
+std::string Usage() {
+  std::string usage = kUsage;
+  usage += "Commands without a window (COMMAND --help for its options and exit statuses):\n";
+  for (const std::string& command : rlv::cli::Commands()) usage += "  " + command + "\n";
+  return usage;
+}
 
 struct Parsed {
   rlv::app::Options options;
@@ -106,6 +112,9 @@ std::optional<Parsed> ParseArguments(const QStringList& args) {
       } else {
         parsed.options.tracker_port = v->toStdString();
       }
+    } else if (!arg.startsWith('-')) {
+      std::fprintf(stderr, "rlvexa-configurator: unknown command %s\n", qPrintable(args[i]));
+      return std::nullopt;
     } else {
       std::fprintf(stderr, "rlvexa-configurator: unknown option %s\n", qPrintable(args[i]));
       return std::nullopt;
@@ -213,12 +222,9 @@ int main(int argc, char** argv) {
   // The command line decides between the window and the headless mode before
   // the application object exists: only the window needs QApplication.
   const auto parsed = ParseArguments(Arguments(argc, argv));
-  if (!parsed) {
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
+  if (!parsed) return 2;
   if (parsed->help) {
-    std::fputs(kUsage, stdout);
+    std::fputs(Usage().c_str(), stdout);
     return 0;
   }
   if (parsed->version) {

@@ -9,7 +9,8 @@ also); the generated parts replace the lines that hold only one of:
   @OPTIONS@      its options (and its other paragraphs)
   @COMMANDS@     every command named in its "Commands ...: a, b, c." line,
                  each from `PROGRAM COMMAND --help`
-  @EXIT_STATUS@  the "Exit status:" paragraphs (the program's, then the commands')
+  @EXIT_STATUS@  the "Exit status:" paragraphs: the program's, then every status a
+                 command can give (each command's section names its own)
 and @VERSION@ anywhere is the program's --version. OUTPUT and OUTPUT.gz
 (gzip -9, no name, no time stamp) are written.
 
@@ -183,7 +184,7 @@ def exit_roff(paragraph):
 def paragraphs_roff(paragraphs):
     lines = []
     for p in paragraphs:
-        if not is_exit(p) and not p.startswith("Commands "):
+        if not is_exit(p) and not p.startswith("Commands"):
             lines += [".PP", text(p)]
     return lines
 
@@ -220,18 +221,24 @@ def main():
         "@EXIT_STATUS@": [],
     }
     shared = []  # paragraphs every command repeats, written once
-    command_exits = []
+    command_exits = {}  # code -> meaning, over every command
     for command, h in command_helps:
         generated["@COMMANDS@"] += [f".SS {text(command)}"] + synopsis_roff(program, h["usage"])
         if h["about"]:
             generated["@COMMANDS@"] += [".PP", text(" ".join(h["about"]))]
         generated["@COMMANDS@"] += items_roff(h["items"])
+        codes = []
         for p in h["paragraphs"]:
             if is_exit(p):
-                if p not in command_exits:
-                    command_exits.append(p)
+                for code, meaning in exit_entries(p):
+                    codes.append(code)
+                    if command_exits.setdefault(code, meaning) != meaning:
+                        sys.exit(f"{program} {command} --help gives exit status {code} another meaning: {meaning}")
             elif p not in shared:
                 shared.append(p)
+        if codes:
+            # Each command's own exit statuses; their meanings are under EXIT STATUS.
+            generated["@COMMANDS@"] += [".PP", text("Exit status: " + ", ".join(codes) + ".")]
     if shared:
         generated["@COMMANDS@"] = paragraphs_roff(shared) + generated["@COMMANDS@"]
 
@@ -240,8 +247,10 @@ def main():
         if command_exits:
             generated["@EXIT_STATUS@"] += [".PP", "Without a command:"]
         generated["@EXIT_STATUS@"] += exit_roff(p)
-    for p in command_exits:
-        generated["@EXIT_STATUS@"] += [".PP", "A command:"] + exit_roff(p)
+    if command_exits:
+        generated["@EXIT_STATUS@"] += [".PP", "A command (each gives only the statuses its section lists):"]
+        for code in sorted(command_exits, key=int):
+            generated["@EXIT_STATUS@"] += [".TP", f".B {code}", text(command_exits[code])]
 
     page = []
     with open(template, encoding="utf-8") as f:

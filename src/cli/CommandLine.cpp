@@ -20,33 +20,42 @@ struct CommandInfo {
 };
 
 constexpr CommandInfo kCommands[] = {
-    {"status", "status --port PORT... [--json] [--dir DIR] [--fast]",
+    {"status", "status --port PORT... [--json] [--dir DIR] [--fast] [--lang en|ru]",
      "Identifies the tracker and prints its device and navigation records, as text or JSON."},
-    {"read", "read --port PORT... --out FILE.fcg [--password N] [--dir DIR] [--fast]",
+    {"read", "read --port PORT... --out FILE.fcg [--password N] [--dir DIR] [--fast] [--lang en|ru]",
      "Reads the tracker's configuration into a configuration file."},
-    {"write", "write --port PORT... FILE [--password N] [--dir DIR] [--fast]",
+    {"write", "write --port PORT... FILE [--password N] [--dir DIR] [--fast] [--lang en|ru]",
      "Writes a configuration (a .fcg file or its text) to the tracker and verifies it by reading it back."},
-    {"flash", "flash --port PORT... IMAGE.bin [--password N] [--dir DIR] [--fast]",
+    {"flash", "flash --port PORT... IMAGE.bin [--password N] [--dir DIR] [--fast] [--lang en|ru]",
      "Reads and keeps the configuration, then updates the firmware through the bootloader."},
-    {"export", "export FILE.fcg", "Prints the readable text of a configuration file."},
-    {"import", "import TEXT --out FILE.fcg", "Makes a configuration file from a configuration text."},
-    {"bundle", "bundle --port PORT... --out FILE.zip [--password N] [--dir DIR] [--fast]",
+    {"bundle", "bundle --port PORT... --out FILE.zip [--password N] [--dir DIR] [--fast] [--lang en|ru]",
      "Writes one archive for support: device and navigation records, configuration, event and\n"
      "  fault logs, traffic trace, version and settings (without passwords)."},
-    {"diff", "diff A B",
-     "Prints the fields that differ between two configurations (.fcg files or texts), old -> new;\n"
-     "  exit status 0 when they are equal, 1 when they differ."},
+    {"export", "export FILE.fcg [--lang en|ru]", "Prints the readable text of a configuration file."},
+    {"import", "import TEXT --out FILE.fcg [--lang en|ru]",
+     "Makes a configuration file from a configuration text."},
+    {"diff", "diff A B [--lang en|ru]",
+     "Prints the fields that differ between two configurations (.fcg files or texts), old -> new."},
 };
 
-constexpr const char* kExitText =
-    "Exit status: 0 success; 1 differences (diff only); 2 usage error; 3 no tracker found on the\n"
-    "port within 10 s; 4 password refused; 5 transfer failed or timed out; 6 bad or unreadable\n"
-    "file; 7 firmware update failed; 8 the output could not be written (full disk, closed pipe).\n"
-    "PORT is a serial port (for example /dev/ttyACM0) or \"demo\", the simulated tracker.\n"
-    "Several trackers at once: --port A --port B ..., or --port all for every tracker present;\n"
-    "each gets its own session and progress line, then a table of port, IMEI, result and time.\n"
-    "The exit status is the highest of the trackers'. An output file gets the tracker's IMEI\n"
-    "(else its port) before its extension: --out a.fcg gives a-866000000000001.fcg.\n";
+// The meaning of each exit status, as every command's help gives it.
+struct ExitInfo {
+  int status;
+  const char* meaning;
+};
+constexpr ExitInfo kExits[] = {
+    {kExitOk, "success"},
+    {kExitDiffer, "the configurations differ"},
+    {kExitUsage, "usage error"},
+    {kExitNoTracker,
+     "no tracker: none answered on the port within 10 s, the port does not exist,\n"
+     "     or it may not be opened"},
+    {kExitPassword, "password refused, or asked for and not given"},
+    {kExitTransfer, "transfer failed or timed out"},
+    {kExitBadFile, "bad or unreadable file, or no data folder"},
+    {kExitFirmware, "firmware update failed"},
+    {kExitOutput, "the output could not be written (full disk, closed pipe)"},
+};
 
 const CommandInfo* Find(std::string_view name) {
   for (const CommandInfo& c : kCommands) {
@@ -70,19 +79,30 @@ Shape ShapeOf(const std::string& command) {
   return shapes.at(command);
 }
 
-std::optional<config::text::Records> LoadConfiguration(const std::string& path, std::ostream& err) {
+std::optional<config::text::Records> LoadConfiguration(const Invocation& inv, const std::string& path,
+                                                       std::ostream& err) {
   std::string why;
   const auto content = ReadWholeFile(path, &why);
   if (!content) {
-    err << "cannot read " << path << ": " << why << "\n";
+    err << ErrorLine(inv.command, Tr("cannot read %1: %2", {path, why}));
     return std::nullopt;
   }
   try {
     return config::text::FromFileContent(*content);
   } catch (const config::text::ImportError& e) {
-    err << path << ": " << e.what() << "\n";
+    err << ErrorLine(inv.command, path + ": " + e.what());
     return std::nullopt;
   }
+}
+
+// "--lang X" or "--lang=X" among the arguments: the language of every text that follows.
+std::optional<std::string> LanguageArgument(const std::vector<std::string>& args) {
+  std::optional<std::string> code;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--lang" && i + 1 < args.size()) code = args[i + 1];
+    if (args[i].rfind("--lang=", 0) == 0) code = args[i].substr(7);
+  }
+  return code;
 }
 
 }  // namespace
@@ -96,32 +116,89 @@ bool NeedsTracker(const std::string& command) {
          command == "bundle";
 }
 
-std::string Help(const std::string& command) {
-  std::string out;
-  if (const CommandInfo* c = Find(command)) {
-    out = std::string("usage: rlvexa-configurator ") + c->synopsis + "\n  " + c->what + "\n";
-    if (NeedsTracker(command)) {
-      out +=
-          "  --port PORT    the tracker's serial port, or demo; repeated for several trackers,\n"
-          "                 all for every tracker present\n"
-          "  --password N   the tracker's configuration password, when it asks for one\n"
-          "  --dir DIR      the data folder (settings, remembered passwords, history)\n"
-          "  --fast         the fast link: complete answers are read as they arrive, without\n"
-          "                 the quiet wait (also FastLink=1 in config.ini [Settings])\n";
-    }
-    if (ShapeOf(command).out) out += "  --out FILE     the file written (a failed command leaves none)\n";
-    if (command == "status") out += "  --json         one JSON object instead of text\n";
-  } else {
-    out = "usage: rlvexa-configurator COMMAND [options]  (COMMAND --help for its options)\n";
-    for (const CommandInfo& info : kCommands) out += std::string("  ") + info.synopsis + "\n";
+std::vector<std::string> Commands() {
+  std::vector<std::string> names;
+  for (const CommandInfo& c : kCommands) names.emplace_back(c.name);
+  return names;
+}
+
+std::vector<int> ExitStatuses(const std::string& command) {
+  if (!IsCommand(command)) return {};
+  if (command == "status") return {kExitOk, kExitUsage, kExitNoTracker, kExitBadFile, kExitOutput};
+  if (command == "flash") {
+    return {kExitOk,       kExitUsage,   kExitNoTracker, kExitPassword,
+            kExitTransfer, kExitBadFile, kExitFirmware,  kExitOutput};
   }
-  return out + kExitText;
+  if (NeedsTracker(command)) {
+    return {kExitOk, kExitUsage, kExitNoTracker, kExitPassword, kExitTransfer, kExitBadFile, kExitOutput};
+  }
+  if (command == "diff") return {kExitOk, kExitDiffer, kExitUsage, kExitBadFile, kExitOutput};
+  return {kExitOk, kExitUsage, kExitBadFile, kExitOutput};
+}
+
+std::string Help(const std::string& command) {
+  const std::string usage = Tr("usage:") + " rlvexa-configurator ";
+  const CommandInfo* c = Find(command);
+  if (c == nullptr) {
+    std::string out = usage + "COMMAND [options]  (" + Tr("COMMAND --help for its options") + ")\n";
+    for (const CommandInfo& info : kCommands) out += std::string("  ") + info.synopsis + "\n";
+    return out;
+  }
+  std::string out = usage + c->synopsis + "\n  " + Tr(c->what) + "\n";
+  const auto option = [&out](const char* name, std::string_view text) {
+    std::string line = std::string("  ") + name;
+    line.resize(17, ' ');
+    out += line + Tr(text) + "\n";
+  };
+  if (NeedsTracker(command)) {
+    option("--port PORT",
+           "the tracker's serial port, or demo; repeated for several trackers,\n"
+           "                 all for every tracker present");
+    option("--password N", "the tracker's configuration password, when it asks for one");
+    option("--dir DIR", "the data folder (settings, remembered passwords, history)");
+    option("--fast",
+           "the fast link: complete answers are read as they arrive, without\n"
+           "                 the quiet wait (also FastLink=1 in config.ini [Settings])");
+  }
+  if (ShapeOf(command).out) option("--out FILE", "the file written (a failed command leaves none)");
+  if (command == "status")
+    option("--json", "one JSON object instead of text (keys in the README and the man page)");
+  option("--lang LANG", "the language of the messages: en (default) or ru");
+  option("--help", "this text");
+  out += Tr("Exit status:") + "\n";
+  for (const int status : ExitStatuses(command)) {
+    for (const ExitInfo& e : kExits) {
+      if (e.status == status) out += "  " + std::to_string(status) + "  " + Tr(e.meaning) + "\n";
+    }
+  }
+  if (NeedsTracker(command)) {
+    out += Tr("PORT is a serial port (for example /dev/ttyACM0) or \"demo\", the simulated tracker.") + "\n";
+    out += Tr("Several trackers at once: --port A --port B ..., or --port all for every tracker present;\n"
+              "each gets its own session and progress line, then a table of port, IMEI, result and time.\n"
+              "The exit status is the highest of the trackers'. An output file gets the tracker's IMEI\n"
+              "(else its port) before its extension: --out a.fcg gives a-866000000000001.fcg.") +
+           "\n";
+  }
+  return out;
+}
+
+std::string ErrorLine(const std::string& command, const std::string& text) {
+  return "rlvexa-configurator" + (command.empty() ? std::string() : " " + command) + ": " + text + "\n";
+}
+
+std::string UsageErrorLine(const std::vector<std::string>& args, const std::string& error) {
+  if (args.empty() || !IsCommand(args[0])) return ErrorLine("", error);
+  return ErrorLine(args[0],
+                   error + " " + Tr("(%1 --help for its options)", {"rlvexa-configurator " + args[0]}));
 }
 
 std::optional<Invocation> Parse(const std::vector<std::string>& args, std::string* error) {
   Invocation inv;
+  if (const auto code = LanguageArgument(args))
+    inv.language = LanguageFromCode(*code).value_or(Language::kEnglish);
+  SetLanguage(inv.language);
   if (args.empty() || !IsCommand(args[0])) {
-    *error = args.empty() ? "no command" : "unknown command " + args[0];
+    *error = args.empty() ? Tr("no command") : Tr("unknown command %1", {args[0]});
     return std::nullopt;
   }
   inv.command = args[0];
@@ -143,23 +220,27 @@ std::optional<Invocation> Parse(const std::vector<std::string>& args, std::strin
       inv.json = true;
     } else if (arg == "--fast" && NeedsTracker(inv.command)) {
       inv.fast = true;
-    } else if (arg == "--port" || arg == "--out" || arg == "--password" || arg == "--dir") {
-      const bool allowed = arg == "--out" ? ShapeOf(inv.command).out
-                           : (arg == "--port" || arg == "--password" || arg == "--dir")
-                               ? NeedsTracker(inv.command)
-                               : true;
+    } else if (arg == "--port" || arg == "--out" || arg == "--password" || arg == "--dir" ||
+               arg == "--lang") {
+      const bool allowed = arg == "--out"    ? ShapeOf(inv.command).out
+                           : arg == "--lang" ? true
+                                             : NeedsTracker(inv.command);
       if (!allowed) {
-        *error = inv.command + " takes no " + arg;
+        *error = Tr("takes no %1", {arg});
         return std::nullopt;
       }
       const auto v = value();
       if (!v || v->empty()) {
-        *error = arg + " needs a value";
+        *error = Tr("%1 needs a value", {arg});
+        return std::nullopt;
+      }
+      if (arg == "--lang" && !LanguageFromCode(*v)) {
+        *error = Tr("--lang takes en or ru, not %1", {*v});
         return std::nullopt;
       }
       if (arg == "--port") {
         if (std::find(inv.ports.begin(), inv.ports.end(), *v) != inv.ports.end()) {
-          *error = "the port " + *v + " is given twice";
+          *error = Tr("the port %1 is given twice", {*v});
           return std::nullopt;
         }
         inv.ports.push_back(*v);
@@ -171,13 +252,13 @@ std::optional<Invocation> Parse(const std::vector<std::string>& args, std::strin
         errno = 0;
         const unsigned long n = std::strtoul(v->c_str(), &end, 10);
         if (errno != 0 || *end != 0 || n > 65535 || (*v)[0] == '-' || (*v)[0] == '+') {
-          *error = "the password is a number 0..65535, not " + *v;
+          *error = Tr("the password is a number 0..65535, not %1", {*v});
           return std::nullopt;
         }
         inv.password = static_cast<uint16_t>(n);
       }
     } else if (arg.size() > 1 && arg[0] == '-') {
-      *error = "unknown option " + arg + " for " + inv.command;
+      *error = Tr("unknown option %1", {arg});
       return std::nullopt;
     } else {
       inv.files.push_back(args[i]);
@@ -186,20 +267,21 @@ std::optional<Invocation> Parse(const std::vector<std::string>& args, std::strin
   if (inv.help) return inv;
   const Shape shape = ShapeOf(inv.command);
   if (inv.files.size() != shape.files) {
-    *error = inv.command + " takes " + std::to_string(shape.files) + " file" + (shape.files == 1 ? "" : "s") +
-             ", not " + std::to_string(inv.files.size());
+    constexpr const char* kTakes[] = {"takes no file, not %1", "takes 1 file, not %1",
+                                      "takes 2 files, not %1"};
+    *error = Tr(kTakes[std::min<size_t>(shape.files, 2)], {std::to_string(inv.files.size())});
     return std::nullopt;
   }
   if (shape.port && inv.ports.empty()) {
-    *error = inv.command + " needs --port PORT";
+    *error = Tr("needs --port PORT");
     return std::nullopt;
   }
   if (inv.ports.size() > 1 && std::find(inv.ports.begin(), inv.ports.end(), "all") != inv.ports.end()) {
-    *error = "--port all stands alone";
+    *error = Tr("--port all stands alone");
     return std::nullopt;
   }
   if (shape.out && inv.out.empty()) {
-    *error = inv.command + " needs --out FILE";
+    *error = Tr("needs --out FILE");
     return std::nullopt;
   }
   return inv;
@@ -241,7 +323,7 @@ std::string PerTrackerPath(const std::string& path, const std::string& tag) {
 int FinishOutput(const std::string& command, int status, std::ostream& out, std::ostream& err) {
   out.flush();
   if (out) return status;
-  err << "rlvexa-configurator " << command << ": the output could not be written\n";
+  err << ErrorLine(command, Tr("the output could not be written"));
   return kExitOutput;
 }
 
@@ -250,32 +332,32 @@ namespace {
 int RunFile(const Invocation& inv, std::ostream& out, std::ostream& err) {
   namespace text = config::text;
   if (inv.command == "export") {
-    const auto records = LoadConfiguration(inv.files[0], err);
+    const auto records = LoadConfiguration(inv, inv.files[0], err);
     if (!records) return kExitBadFile;
     out << text::Export(*records);
     return kExitOk;
   }
   if (inv.command == "import") {
-    const auto records = LoadConfiguration(inv.files[0], err);
+    const auto records = LoadConfiguration(inv, inv.files[0], err);
     if (!records) return kExitBadFile;
     std::string why;
     if (!WriteFileAtomically(inv.out, text::ToConfigFile(*records), &why)) {
-      err << "cannot write " << inv.out << ": " << why << "\n";
+      err << ErrorLine(inv.command, Tr("cannot write %1: %2", {inv.out, why}));
       return kExitBadFile;
     }
-    out << "written " << inv.out << "\n";
+    out << Tr("written %1", {inv.out}) << "\n";
     return kExitOk;
   }
   if (inv.command == "diff") {
-    const auto a = LoadConfiguration(inv.files[0], err);
+    const auto a = LoadConfiguration(inv, inv.files[0], err);
     if (!a) return kExitBadFile;
-    const auto b = LoadConfiguration(inv.files[1], err);
+    const auto b = LoadConfiguration(inv, inv.files[1], err);
     if (!b) return kExitBadFile;
     const auto differences = text::Diff(*a, *b);
     for (const auto& d : differences) out << text::FormatDifference(d) << "\n";
     return differences.empty() ? kExitOk : kExitDiffer;
   }
-  err << inv.command << " needs a tracker\n";
+  err << ErrorLine(inv.command, Tr("needs a tracker"));
   return kExitUsage;
 }
 

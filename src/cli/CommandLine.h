@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/Texts.h"
+
 namespace rlv::cli {
 
 // Exit statuses of the command line.
@@ -14,7 +16,7 @@ enum Exit : int {
   kExitOk = 0,
   kExitDiffer = 1,     // diff: the configurations differ
   kExitUsage = 2,      // bad command line
-  kExitNoTracker = 3,  // no tracker answered on the port within 10 s
+  kExitNoTracker = 3,  // no tracker answered on the port within 10 s, or the port cannot be opened
   kExitPassword = 4,   // the tracker refused the password (or asked for one not given)
   kExitTransfer = 5,   // a transfer failed or timed out
   kExitBadFile = 6,    // a file is unreadable or not what it should be
@@ -33,16 +35,29 @@ struct Invocation {
   bool json = false;
   bool fast = false;  // --fast: the fast link
   bool help = false;
+  Language language = Language::kEnglish;  // --lang en|ru
 };
 
 // True when `word` names a command of the command line.
 bool IsCommand(std::string_view word);
 // True for the commands that talk to a tracker.
 bool NeedsTracker(const std::string& command);
-// The arguments after the program name; nullopt with `error` set on a usage error.
+// The commands, in the order the help lists them.
+std::vector<std::string> Commands();
+// The arguments after the program name; nullopt with `error` set on a usage
+// error (the text alone: ErrorLine adds the program and the command). The
+// language of the texts is taken from --lang before anything else is read.
 std::optional<Invocation> Parse(const std::vector<std::string>& args, std::string* error);
-// The help of one command (with the exit statuses).
+// The help of one command: its options and the exit statuses it can give; of
+// every command when `command` names none.
 std::string Help(const std::string& command);
+// The exit statuses `command` can give, in increasing order.
+std::vector<int> ExitStatuses(const std::string& command);
+// One line of standard error: "rlvexa-configurator COMMAND: text", or
+// "rlvexa-configurator: text" without a command.
+std::string ErrorLine(const std::string& command, const std::string& text);
+// A usage error's line, with where to find the command's options.
+std::string UsageErrorLine(const std::vector<std::string>& args, const std::string& error);
 
 // The name of a command's output file for one of several trackers: `tag` (the
 // IMEI, else PortTag of the port) joined to the file's stem with "-", before

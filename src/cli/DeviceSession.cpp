@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "app/MainWindow.h"
+#include "cli/Texts.h"
 #include "ui/Automation.h"
 #include "ui/Shell.h"
 
@@ -21,6 +22,13 @@ DeviceSession::DeviceSession(app::MainWindow& w, std::optional<uint16_t> passwor
     if (c.Name() == "LDateTime") ++navigation_records_;
     if (c.Name() == "LConfigPath") ++config_labels_;
     if (c.Name() == "MESLABEL") last_message_ = c.Text();
+    // The status line of this port tells whether its last open failed, and why.
+    // A port the user may not open will not open in the next seconds either.
+    if (c.Name() == "ComPortDeviceCaption" && !port_.empty() && c.Text().rfind(port_ + ":", 0) == 0) {
+      const platform::OpenError error = w_.plat.serial->LastOpenError();
+      open_failure_ = link::PortDiscovery::OpenErrorReason(error, w_.plat.devices->ModemManagerRunning());
+      if (error.kind == platform::OpenErrorKind::PermissionDenied && denied_.empty()) denied_ = open_failure_;
+    }
   });
 }
 
@@ -54,20 +62,21 @@ int DeviceSession::Fail(int status, const std::string& line) {
 }
 
 Task<int> DeviceSession::Connect(std::string port) {
-  Say("waiting for the tracker on " + port);
+  Say(Tr("waiting for the tracker on %1", {port}));
+  port_ = port;
   const bool found = co_await Until(
       [&] {
-        return w_.link.Connected && !w_.link.BootloaderMode && w_.link.PortName == port &&
-               device_records_ > 0;
+        return (w_.link.Connected && !w_.link.BootloaderMode && w_.link.PortName == port &&
+                device_records_ > 0) ||
+               !denied_.empty();
       },
       kConnectMs);
-  if (!found) {
-    const std::string status = w_.controls["ComPortDeviceCaption"].Text();
-    co_return Fail(kExitNoTracker, "no tracker answered on " + port + " within 10 s" +
-                                       (status.empty() ? "" : " (" + status + ")"));
-  }
+  if (!denied_.empty()) co_return Fail(kExitNoTracker, Tr("cannot open %1: %2", {port, denied_}));
+  if (!found && !open_failure_.empty())
+    co_return Fail(kExitNoTracker, Tr("cannot open %1: %2", {port, open_failure_}));
+  if (!found) co_return Fail(kExitNoTracker, Tr("no tracker answered on %1 within 10 s", {port}));
   imei_ = w_.transfer.TrackerImei;
-  Say("connected: " + w_.controls["ComPortDeviceCaption"].Text());
+  Say(Tr("connected: %1", {w_.controls["ComPortDeviceCaption"].Text()}));
   co_return kExitOk;
 }
 
@@ -83,14 +92,14 @@ Task<int> DeviceSession::FinishExchange(const char* what, int success_message, s
           return w_.transfer.InProgress == config::Transfer::Exchange::kNone || asks || !w_.link.Connected;
         },
         kTransferMs);
-    if (!ended) co_return Fail(kExitTransfer, std::string(what) + " timed out");
-    if (!w_.link.Connected)
-      co_return Fail(kExitTransfer, std::string(what) + " failed: the tracker went away");
+    if (!ended) co_return Fail(kExitTransfer, Tr("%1 timed out", {Tr(what)}));
+    if (!w_.link.Connected) co_return Fail(kExitTransfer, Tr("%1 failed: the tracker went away", {Tr(what)}));
     if (w_.controls["MESPANEL"].Visible() && pages.Index() == ui::Shell::kMesPagePassword) {
-      if (!password_) co_return Fail(kExitPassword, "the tracker asks for its password: give --password N");
-      if (password_typed_) co_return Fail(kExitPassword, "the tracker refused the password");
+      if (!password_)
+        co_return Fail(kExitPassword, Tr("the tracker asks for its password: give --password N"));
+      if (password_typed_) co_return Fail(kExitPassword, Tr("the tracker refused the password"));
       password_typed_ = true;
-      Say("sending the password");
+      Say(Tr("sending the password"));
       w_.controls.UserType("PassEdit", std::to_string(*password_));
       w_.controls.UserClick("PassButOK");
       // An accepted password repeats the operation; a refused one shows its message.
@@ -104,9 +113,9 @@ Task<int> DeviceSession::FinishExchange(const char* what, int success_message, s
           retry();
           continue;
         }
-        co_return Fail(kExitTransfer, "no answer to the password");
+        co_return Fail(kExitTransfer, Tr("no answer to the password"));
       }
-      if (last_message_ == rejected) co_return Fail(kExitPassword, "the tracker refused the password");
+      if (last_message_ == rejected) co_return Fail(kExitPassword, Tr("the tracker refused the password"));
       continue;
     }
     if (last_message_ == rejected) {
@@ -116,7 +125,7 @@ Task<int> DeviceSession::FinishExchange(const char* what, int success_message, s
         retry();
         continue;
       }
-      co_return Fail(kExitPassword, "the tracker refused the password");
+      co_return Fail(kExitPassword, Tr("the tracker refused the password"));
     }
     if (last_message_ != w_.messages.GetMessageA(success_message)) {
       // The tracker asked for the password and the remembered one is on its
@@ -128,15 +137,15 @@ Task<int> DeviceSession::FinishExchange(const char* what, int success_message, s
           },
           3000);
       if (repeated) continue;
-      co_return Fail(kExitTransfer, std::string(what) + " failed: " + last_message_);
+      co_return Fail(kExitTransfer, Tr("%1 failed: %2", {Tr(what), last_message_}));
     }
     co_return kExitOk;
   }
-  co_return Fail(kExitTransfer, std::string(what) + " failed: the tracker keeps asking for the password");
+  co_return Fail(kExitTransfer, Tr("%1 failed: the tracker keeps asking for the password", {Tr(what)}));
 }
 
 Task<int> DeviceSession::Read() {
-  Say("reading the configuration");
+  Say(Tr("reading the configuration"));
   const int labels = config_labels_;
   auto click = [this] { w_.controls.UserClick("MImage7"); };
   // The configurator reads by itself once the tracker has answered; otherwise the menu's read.
@@ -148,7 +157,8 @@ Task<int> DeviceSession::Read() {
     click();
     const int again = co_await FinishExchange("reading the configuration", 6, click);
     if (again != kExitOk) co_return again;
-    if (config_labels_ == labels) co_return Fail(kExitTransfer, "reading the configuration failed");
+    if (config_labels_ == labels)
+      co_return Fail(kExitTransfer, Tr("%1 failed", {Tr("reading the configuration")}));
   }
   co_return kExitOk;
 }
@@ -162,7 +172,7 @@ Task<int> DeviceSession::Write(config::text::Records records) {
   w_.config.ConfigBlock1 = records.block1;
   w_.config.ConfigBlock2 = records.block2;
   w_.config.WriteConfigToObjects();
-  Say("writing the configuration");
+  Say(Tr("writing the configuration"));
   auto click = [this] {
     // The review after the read asks before the write: the command has answered it.
     if (dialogs_ != nullptr && w_.review.OnTracker()) dialogs_->QueueConfirm(true);
@@ -170,18 +180,18 @@ Task<int> DeviceSession::Write(config::text::Records records) {
   };
   click();
   if (w_.transfer.InProgress != config::Transfer::Exchange::kWrite) {
-    co_return Fail(kExitBadFile, "the configuration does not build: " + last_message_);
+    co_return Fail(kExitBadFile, Tr("the configuration does not build: %1", {last_message_}));
   }
   const config::text::Records sent = Current();
   const int status = co_await FinishExchange("writing the configuration", 7, click);
   if (status != kExitOk) co_return status;
-  Say("verifying");
+  Say(Tr("verifying"));
   const int read = co_await Read();
   if (read != kExitOk) co_return read;
   const auto differences = config::text::Diff(sent, Current());
   if (!differences.empty()) {
-    co_return Fail(kExitTransfer, "the tracker holds another configuration than the one written: " +
-                                      config::text::FormatDifference(differences.front()));
+    co_return Fail(kExitTransfer, Tr("the tracker holds another configuration than the one written: %1",
+                                     {config::text::FormatDifference(differences.front())}));
   }
   co_return kExitOk;
 }
@@ -194,30 +204,30 @@ Task<bool> DeviceSession::WaitForNavigation(int ms) {
 Task<int> DeviceSession::Flash(std::string image_path) {
   if (!w_.firmware.OpenFWFileSTM(image_path)) {
     co_return Fail(kExitBadFile,
-                   image_path + ": not a firmware image for this tracker (" + last_message_ + ")");
+                   Tr("%1: not a firmware image for this tracker (%2)", {image_path, last_message_}));
   }
-  Say("updating the firmware");
+  Say(Tr("updating the firmware"));
   int last_percent = -1;
   w_.controls.UserClick("Program_flash");
   if (!w_.link.FlashInProgress)
-    co_return Fail(kExitFirmware, "the firmware update did not start: " + last_message_);
+    co_return Fail(kExitFirmware, Tr("the firmware update did not start: %1", {last_message_}));
   const bool ended = co_await Until(
       [&] {
         const int percent = w_.controls["Progress_flash"].Position();
-        if (percent / 10 != last_percent / 10) Say("firmware " + std::to_string(percent) + "%");
+        if (percent / 10 != last_percent / 10) Say(Tr("firmware %1%", {std::to_string(percent)}));
         last_percent = percent;
         return !w_.link.FlashInProgress;
       },
       kFlashMs);
-  if (!ended) co_return Fail(kExitFirmware, "the firmware update timed out");
+  if (!ended) co_return Fail(kExitFirmware, Tr("the firmware update timed out"));
   if (w_.controls["Progress_flash"].Position() != 100) {
-    co_return Fail(kExitFirmware, "the firmware update failed: " + last_message_);
+    co_return Fail(kExitFirmware, Tr("the firmware update failed: %1", {last_message_}));
   }
   // The tracker starts its new firmware and is identified again.
   const int records = device_records_;
   const bool back = co_await Until(
       [&] { return w_.link.Connected && !w_.link.BootloaderMode && device_records_ > records; }, 60000);
-  if (!back) co_return Fail(kExitFirmware, "the tracker did not come back after the firmware update");
+  if (!back) co_return Fail(kExitFirmware, Tr("the tracker did not come back after the firmware update"));
   co_return kExitOk;
 }
 

@@ -37,7 +37,8 @@ class DeviceSession {
   DeviceSession& operator=(const DeviceSession&) = delete;
 
   // Waits for the tracker on `port` (its name as the port list shows it) to be
-  // identified and to send its device record.
+  // identified and to send its device record; ends at once when the port may
+  // not be opened (permission denied).
   Task<int> Connect(std::string port);
   // The configuration the tracker holds (read through the menu, password as needed).
   Task<int> Read();
@@ -97,6 +98,9 @@ class DeviceSession {
   std::string last_message_;
   std::string error_;
   std::string imei_;
+  std::string port_;          // the port Connect waits on
+  std::string denied_;        // why that port may not be opened, once it was refused
+  std::string open_failure_;  // why its last open failed; empty when it opened
 };
 
 }  // namespace rlv::cli

@@ -27,6 +27,8 @@ void WindowSettings::ReadFormSettings() {
 
   w_.messages.LanguageName = text("Settings", "Language", "russian");
   w_.link.PortName = text("Settings", "ComPort", "COM1");
+  // The demo tracker's port does not exist outside a demo run.
+  if (w_.link.PortName == kDemoPort && !w_.options.demo) w_.link.PortName = "COM1";
   w_.transfer.ConfigPath = text("Settings", "File_configuration", "default");
 
   ServerList.clear();
@@ -52,9 +54,16 @@ std::string WindowSettings::Problem(const char* key, const std::string& why) con
   return w_.messages.GetStringOr("Errors", key, key) + ": " + Path() + " (" + why + ")";
 }
 
+bool WindowSettings::PortIsTheUsers() const {
+  const std::string& port = w_.link.PortName;
+  return !w_.options.demo && port != kDemoPort &&
+         (w_.options.tracker_port.empty() || port != w_.options.tracker_port);
+}
+
 bool WindowSettings::SaveFormSettings() {
   std::string why;
   LastError.clear();
+  if (KeepUserSettings) return true;
   auto loaded = w_.plat.ini->Load(Path(), &why);
   if (!loaded && !why.empty()) {
     LastError = Problem("SettingsNotSaved", why);
@@ -62,7 +71,8 @@ bool WindowSettings::SaveFormSettings() {
   }
   platform::IniDocument doc = loaded.value_or(platform::IniDocument{});
   doc.Set("Settings", "Language", w_.messages.LanguageName);
-  doc.Set("Settings", "ComPort", w_.link.PortName);
+  // Otherwise the file keeps the port it had.
+  if (PortIsTheUsers()) doc.Set("Settings", "ComPort", w_.link.PortName);
   doc.Set("Settings", "File_configuration", w_.transfer.ConfigPath);
   doc.Set("Settings", "AutoSendConfig", w_.controls["AutoSendConfig"].Checked() ? "1" : "0");
   doc.Set("Settings", "DisableNews", w_.controls["DisableNews"].Checked() ? "1" : "0");

@@ -24,7 +24,8 @@ class WindowSettings {
   // Loads every setting; a missing file or key gives its default.
   void ReadFormSettings();
   // Writes back the settings the user can change: language, port, last
-  // configuration file and the two check boxes. Nothing else is written.
+  // configuration file and the two check boxes. Nothing else is written; the
+  // port only when it is the user's own (see PortIsTheUsers).
   // False, with LastError, when the file cannot be written; a settings file
   // that exists but cannot be read is never replaced.
   bool SaveFormSettings();
@@ -46,10 +47,20 @@ class WindowSettings {
   long long MTK3333FW = 0;
   // A write lists the fields it changes and asks first ([Settings] ReviewBeforeWrite, read only).
   bool ReviewBeforeWrite = true;
+  // A run that must leave the user's settings as they are (the command line):
+  // the close writes nothing. [Passes] are still written by their own calls.
+  bool KeepUserSettings = false;
+  // The name of the simulated tracker's port: never remembered, and ignored
+  // when an earlier version remembered it.
+  static constexpr const char* kDemoPort = "DEMO";
 
  private:
   // The error text `key` of the language file with the path and the reason.
   std::string Problem(const char* key, const std::string& why) const;
+
+  // True when the port in use is the user's own, not one of this run alone
+  // (the demo tracker, a port declared on the command line).
+  bool PortIsTheUsers() const;
 
   app::MainWindow& w_;
 };

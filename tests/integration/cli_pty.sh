@@ -29,36 +29,135 @@ expect_rc() {
 
 D="--dir $WORK/data"
 
+# Every failure on standard error is one line that starts with the program and
+# the command: "rlvexa-configurator COMMAND: ...".
+one_error_line() {
+  [ "$(wc -l <"$WORK/err.txt")" -eq 1 ] && grep -q "^rlvexa-configurator $1: " "$WORK/err.txt" ||
+    fail "$1 did not fail with one 'rlvexa-configurator $1: ' line: $(cat "$WORK/err.txt")"
+}
+
 # Usage and help.
 run read --port "$PTY"
 expect_rc 2 "read without --out"
+one_error_line read
 grep -q "needs --out" "$WORK/err.txt" || fail "no usage line for a missing --out"
-for c in status read write flash export import diff; do
+run frob --port "$PTY"
+expect_rc 2 "an unknown command"
+[ "$(cat "$WORK/err.txt")" = "rlvexa-configurator: unknown command frob" ] ||
+  fail "an unknown command is not named so: $(cat "$WORK/err.txt")"
+run --help
+for c in status read write flash bundle export import diff; do
+  grep -qx "  $c" "$WORK/out.txt" || fail "--help does not list the command $c"
+done
+for c in status read write flash bundle export import diff; do
   run "$c" --help
   expect_rc 0 "$c --help"
-  grep -q "Exit status: 0 success" "$WORK/out.txt" || fail "$c --help does not list the exit statuses"
+  grep -qx "  0  success" "$WORK/out.txt" || fail "$c --help does not list the exit statuses"
 done
+# The command line's own texts: English by default, Russian with --lang ru.
+run export "$WORK/missing.fcg" --lang ru
+expect_rc 6 "export of a missing file"
+one_error_line export
+grep -q "не удалось прочитать" "$WORK/err.txt" || fail "--lang ru did not give Russian: $(cat "$WORK/err.txt")"
+
+# Commands and the demo leave the user's settings as they are: neither the
+# port they used nor the language of --lang is remembered.
+mkdir -p "$WORK/user"
+printf '[Settings]\nLanguage=russian\nComPort=/dev/ttyUSB9\nDisableNews=1\n' >"$WORK/user/config.ini"
+cp "$WORK/user/config.ini" "$WORK/user.ini"
+run status --port "$PTY" --dir "$WORK/user" --lang en
+expect_rc 0 "status with the user's settings"
+run status --port demo --dir "$WORK/user"
+expect_rc 0 "status of the demo tracker"
+cmp -s "$WORK/user/config.ini" "$WORK/user.ini" || fail "a command changed config.ini: $(cat "$WORK/user/config.ini")"
+printf 'until ComPortDeviceCaption text DEMO: RL20Vexa 15000\nquit\n' |
+  timeout 60 "$APP" --headless --demo --dir "$WORK/user" >"$WORK/demo.txt" 2>"$WORK/err.txt"
+[ "$(head -1 "$WORK/demo.txt")" = "ok" ] || fail "the demo tracker was not reached: $(cat "$WORK/demo.txt")"
+grep -qx 'ComPort=/dev/ttyUSB9' "$WORK/user/config.ini" ||
+  fail "a --demo run changed the remembered port: $(cat "$WORK/user/config.ini")"
+# A DEMO remembered by an earlier version is not what a later start probes.
+printf '[Settings]\nComPort=DEMO\n' >"$WORK/user/config.ini"
+printf 'wait 1500\nget ComPortDeviceCaption\nquit\n' |
+  timeout 60 "$APP" --headless --dir "$WORK/user" >"$WORK/demo.txt" 2>"$WORK/err.txt"
+! grep -q 'DEMO' "$WORK/demo.txt" || fail "a normal start shows the demo port: $(cat "$WORK/demo.txt")"
 
 # No tracker: a port that does not exist.
 run status --port "$WORK/no-such-port" $D
 expect_rc 3 "status on a missing port"
-[ "$(wc -l <"$WORK/err.txt")" -eq 1 ] || fail "more than one line for a missing port"
+one_error_line status
 grep -q "no-such-port" "$WORK/err.txt" || fail "the missing port is not named"
+
+# No tracker: a port where nothing answers (a pseudo-terminal nobody serves).
+mkfifo "$WORK/silent.out"
+python3 -c 'import os, time; m, s = os.openpty(); print(os.ttyname(s), flush=True); time.sleep(60)' \
+  >"$WORK/silent.out" &
+SILENT_PID=$!
+read -r -t 10 SILENT <"$WORK/silent.out" || fail "no silent pseudo-terminal"
+run status --port "$SILENT" $D
+kill "$SILENT_PID" 2>/dev/null
+expect_rc 3 "status on a silent port"
+[ "$(cat "$WORK/err.txt")" = "rlvexa-configurator status: no tracker answered on $SILENT within 10 s" ] ||
+  fail "a silent port is not told in the expected words: $(cat "$WORK/err.txt")"
 
 # The password: none given, then a wrong one (each with a data folder that remembers none).
 run read --port "$PTY" --out "$WORK/x.fcg" --dir "$WORK/fresh1"
 expect_rc 4 "read without the password"
 run read --port "$PTY" --out "$WORK/x.fcg" --password 1 --dir "$WORK/fresh2"
 expect_rc 4 "read with a wrong password"
+one_error_line read
 grep -q "refused the password" "$WORK/err.txt" || fail "the refusal is not named"
 [ ! -e "$WORK/x.fcg" ] || fail "a failed read wrote its output"
 
 # Status as JSON.
 run status --port "$PTY" --json $D
 expect_rc 0 "status --json"
-python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); assert d["imei"] and d["device"]["LIMEI"], d' \
-  "$WORK/out.txt" || fail "status --json is not the expected JSON: $(cat "$WORK/out.txt")"
 cp "$WORK/out.txt" "$WORK/status.json"
+run status --port "$PTY" --json --lang ru $D
+expect_rc 0 "status --json --lang ru"
+cp "$WORK/out.txt" "$WORK/status-ru.json"
+# The values are the simulator's: its living tracker's state at the second the record gives.
+python3 - "$WORK/status.json" "$WORK/status-ru.json" <<'PY' || fail "status --json does not give the simulator's values"
+import calendar, json, re, sys, time
+raw = open(sys.argv[1]).read()
+assert raw.count("\n") == 1, "not one line"
+d = json.loads(raw)
+ru = json.loads(open(sys.argv[2]).read())
+assert sorted(d) == sorted(ru) and d["imei"] == ru["imei"] and d["firmware"] == ru["firmware"], (d, ru)
+# Numbers are numbers, with a point.
+assert re.search(r'"latitude":-?\d+\.\d{6},', raw) and re.search(r'"speed_kmh":\d+\.\d,', raw), raw
+assert d["imei"] == "866000000000001" and d["device_type"] == 8 and d["device_name"] == "RL20Vexa", d
+assert d["firmware"] == {"version": 5, "build": "2018.0612.03"} and d["gnss_firmware"] == "1.18", d
+assert d["gsm"]["registration"] == 1 and d["gsm"]["gprs"] == 3 and d["gsm"]["operator"] == 1, d["gsm"]
+assert d["record_period"] == [30, 120], d
+assert re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ", d["time"]), d["time"]
+t = calendar.timegm(time.strptime(d["time"], "%Y-%m-%dT%H:%M:%SZ")) - 1767225600
+assert 0 <= t < 3600, t
+leg, along = (t // 100) % 4, (t % 100) * 100
+dlat, dlon, course = [(along, 0, 0), (10000, along, 900), (10000 - along, 10000, 1800), (0, 10000 - along, 2700)][leg]
+moving = (t // 50) % 5 != 4
+want = {
+    "latitude": (55750000 + dlat) / 1e6, "longitude": (37620000 + dlon) / 1e6, "course_deg": course / 10,
+    "speed_kmh": (400 + (t % 9) * 5) / 10 if moving else 0, "satellites": 8 + (t // 7) % 7,
+    "hdop": (7 + (t // 11) % 9) / 10, "altitude_m": 150 + (t // 13) % 5, "odometer_km": t * 11 / 1000,
+    "valid": True, "outputs": [moving], "temperature_c": 34, "work_time_s": 86400 + t, "receiver_state": 2,
+}
+for key, value in want.items():
+    assert abs(d[key] - value) < 1e-9 if isinstance(value, float) else d[key] == value, (key, d[key], value)
+assert d["inputs"][0] == {"type": "analogue", "value": (12000 + (t % 20) * 50) / 1000, "raw": 12000 + (t % 20) * 50}
+assert d["inputs"][1] == {"type": "frequency", "value": t % 300, "raw": t % 300}, d["inputs"]
+assert d["onewire_c"] == [18 + (t // 60) % 3, None, 5, None, None, None, None, None], d["onewire_c"]
+assert d["fuel"][1] == {"level": 0, "temperature_c": None} and d["accelerometer"]["z"] == 1000, d
+assert d["gsm"]["signal_csq"] == 12 + (t // 5) % 15 and d["gsm"]["server_connected"] is True, d["gsm"]
+assert d["key"] == ("00D5C4B3A201" if t % 30 < 3 else None), d["key"]
+assert len(d["device_record"]) == 1024 and len(d["navigation_record"]) == 512, d
+PY
+# The text: readouts with one decimal separator, English by default.
+run status --port "$PTY" $D --lang ru
+expect_rc 0 "status --lang ru"
+grep -q "^Широта: [0-9]*\.[0-9]\{6\}$" "$WORK/out.txt" || fail "the latitude is not Russian with a point: $(cat "$WORK/out.txt")"
+run status --port "$PTY" $D
+grep -q "^Latitude: [0-9]*\.[0-9]\{6\}$" "$WORK/out.txt" || fail "the latitude is not English with a point: $(cat "$WORK/out.txt")"
+! grep -q '[0-9],[0-9]' "$WORK/out.txt" || fail "a decimal comma in the text: $(cat "$WORK/out.txt")"
 
 # Read, export, import: the same bytes.
 run read --port "$PTY" --out "$WORK/a.fcg" --password 1234 $D
@@ -111,6 +210,7 @@ expect_rc 6 "export of a file of another device"
 sed 's/^CONFPASS = /CONFPASSX = /' "$WORK/a.txt" >"$WORK/bad.txt"
 run import "$WORK/bad.txt" --out "$WORK/bad.fcg"
 expect_rc 6 "import of a text with an unknown key"
+one_error_line import
 grep -q "line .*CONFPASSX" "$WORK/err.txt" || fail "the bad line is not named: $(cat "$WORK/err.txt")"
 [ ! -e "$WORK/bad.fcg" ] || fail "a failed import wrote its output"
 
@@ -132,6 +232,8 @@ grep -v '^additional.WRITETIME' "$WORK/out.txt" >"$WORK/fields.txt"
 run flash --port "$PTY" "$WORK/image.bin" --password 1234 $D
 expect_rc 0 "flash"
 grep -q "2031.0102.03" "$WORK/out.txt" || fail "the new build is not reported: $(cat "$WORK/out.txt")"
+grep -q ": Firmware version: 7 (build" "$WORK/out.txt" || fail "the flash summary is not English: $(cat "$WORK/out.txt")"
+! grep -q '[А-Яа-я]' "$WORK/out.txt" || fail "the flash summary has Russian in it: $(cat "$WORK/out.txt")"
 run flash --port "$PTY" "$WORK/corrupt.fcg" --password 1234 $D
 expect_rc 6 "flash of a file that is no image"
 

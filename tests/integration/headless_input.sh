@@ -55,5 +55,35 @@ for i in "${!expected[@]}"; do
   [ "${answers[$i]}" = "${expected[$i]}" ] ||
     fail "answer $((i + 1)): expected '${expected[$i]}', got '${answers[$i]:0:200}'"
 done
-echo "PASS: an 80 MB line refused, the commands around it answered"
+# At a terminal the mode shows that it waits for a command; piped (above) it
+# writes the answers alone.
+python3 - "$APP" "$WORK" <<'PY' || fail "no prompt at a terminal"
+import os, select, subprocess, sys, time
+app, work = sys.argv[1], sys.argv[2]
+master, slave = os.openpty()
+err = open(os.path.join(work, "app.err"), "w")
+p = subprocess.Popen([app, "--headless", "--dir", os.path.join(work, "tty")], stdin=slave, stdout=slave,
+                     stderr=err, close_fds=True)
+os.close(slave)
+seen = b""
+def until(text, seconds=20):
+    global seen
+    deadline = time.time() + seconds
+    while text not in seen:
+        left = deadline - time.time()
+        assert left > 0, (text, seen)
+        if select.select([master], [], [], left)[0]:
+            try:
+                seen += os.read(master, 4096)
+            except OSError:
+                break
+    assert text in seen, (text, seen)
+until(b"rlvexa> ")
+assert seen.count(b"rlvexa> ") == 1, seen
+os.write(master, b"page\n")
+until(b"ok 0\r\nrlvexa> ")
+os.write(master, b"quit\n")
+assert p.wait(timeout=20) == 0
+PY
+echo "PASS: an 80 MB line refused, the commands around it answered; a prompt at a terminal"
 exit 0

@@ -132,7 +132,7 @@ case "${answers[1]:-}" in
 esac
 user=$WORK/home/data/rlvexa-configurator
 [ -f "$user/config.ini" ] || fail "config.ini is not in the user's data folder $user"
-grep -q '^ComPort=DEMO' "$user/config.ini" || fail "config.ini does not hold the demo port"
+grep -q '^ComPort=DEMO' "$user/config.ini" && fail "config.ini remembers the demo port"
 [ -e "$user/language.lng" ] && fail "the shipped language file was copied into the user's folder"
 [ -n "$(find "$STAGE" -name config.ini)" ] && fail "config.ini was written into the installed tree"
 echo "ok: installed layout ${run[*]:+(run as nobody)}"

@@ -62,4 +62,19 @@ grep -qF "serial port $PTY cannot be opened: permission denied" "$WORK/app.err" 
   fail "standard error does not name the path and the reason"
 [ "$(grep -cF "serial port $PTY cannot be opened" "$WORK/app.err")" -eq 1 ] ||
   fail "the failure is told more than once on standard error"
-echo "ok: permission denied on $PTY is reported to the unprivileged user"
+
+# A command of the command line ends at once (not after the 10 s wait for a
+# tracker) with one line naming the port and the reason, and exit status 3.
+mkdir -m 777 "$WORK/cli"
+started=$(date +%s%N)
+timeout 30 "${as_nobody[@]}" "$APP" status --port "$PTY" --dir "$WORK/cli" </dev/null >"$WORK/cli.out" 2>"$WORK/cli.err"
+rc=$?
+elapsed_ms=$((($(date +%s%N) - started) / 1000000))
+[ "$rc" -eq 3 ] || fail "status on a port nobody may open gave exit status $rc, expected 3: $(cat "$WORK/cli.err")"
+[ "$elapsed_ms" -lt 5000 ] || fail "status on a port nobody may open took $elapsed_ms ms, not at once"
+case "$(cat "$WORK/cli.err")" in
+  "rlvexa-configurator status: cannot open $PTY: permission denied: install the udev rule or join the group "*", then replug") ;;
+  *) fail "status did not say why in one line: $(cat "$WORK/cli.err")" ;;
+esac
+[ ! -s "$WORK/cli.out" ] || fail "status printed results: $(cat "$WORK/cli.out")"
+echo "ok: permission denied on $PTY is reported to the unprivileged user (the command line in $elapsed_ms ms)"

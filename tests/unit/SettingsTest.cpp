@@ -112,6 +112,64 @@ TEST(Settings, ReadsEveryKeyAndKeepsTheRestOfTheFile) {
   EXPECT_EQ(world.env.dir.Read("config.ini"), expected);
 }
 
+// The port of a run of its own (the demo tracker, a port declared on the
+// command line) is never remembered, and a command keeps every setting.
+TEST(Settings, OnlyTheUsersOwnPortIsSaved) {
+  const std::string file = "[Settings]\nLanguage=english\nComPort=/dev/ttyUSB3\n";
+  struct Case {
+    const char* run;
+    bool demo;
+    std::string tracker_port;
+    bool keep_user_settings;
+    std::string port_in_use;
+    std::string saved_port;  // empty: the file is left as it was
+  };
+  const Case cases[] = {
+      {"the window", false, "", false, "/dev/ttyACM0", "/dev/ttyACM0"},
+      {"--demo", true, "", false, "DEMO", "/dev/ttyUSB3"},
+      {"--tracker-port", false, "/dev/pts/7", false, "/dev/pts/7", "/dev/ttyUSB3"},
+      {"--tracker-port, another port", false, "/dev/pts/7", false, "/dev/ttyACM1", "/dev/ttyACM1"},
+      {"a command", false, "", true, "/dev/ttyACM0", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.run);
+    fake::FakeEnvironment env;
+    env.dir.Write("config.ini", file);
+    app::Options options;
+    options.data_dir = env.dir.Path();
+    options.demo = c.demo;
+    options.tracker_port = c.tracker_port;
+    app::MainWindow w(env.platform, options);
+    w.settings.KeepUserSettings = c.keep_user_settings;
+    w.FormCreate();
+    w.FormShow();
+    w.link.PortName = c.port_in_use;
+    w.messages.LanguageName = "russian";
+    w.FormClose();
+    const std::string saved = env.dir.Read("config.ini");
+    if (c.saved_port.empty()) {
+      EXPECT_EQ(saved, file);
+    } else {
+      const auto doc = platform::IniDocument::Parse(saved);
+      EXPECT_EQ(doc.Get("Settings", "ComPort").value_or(""), c.saved_port);
+      EXPECT_EQ(doc.Get("Settings", "Language").value_or(""), "russian");
+    }
+  }
+}
+
+// A demo port an earlier version remembered is not probed by a normal start.
+TEST(Settings, ARememberedDemoPortIsNotProbed) {
+  World world(sim::SimConfig{}, false);
+  world.env.dir.Write("config.ini", "[Settings]\nComPort=DEMO\n");
+  world.Start();
+  EXPECT_EQ(world.w().link.PortName, "COM1");
+  world.env.clock.Advance(0);  // the probe at start
+  EXPECT_NE(world.env.serial.Name(), "DEMO");
+  EXPECT_EQ(world.w().controls["ComPortDeviceCaption"].Text().find("DEMO"), std::string::npos);
+  world.w().FormClose();
+  EXPECT_EQ(world.env.dir.Read("config.ini").find("DEMO"), std::string::npos);
+}
+
 TEST(Settings, ThePortFromTheSettingsIsProbedFirst) {
   World world(sim::SimConfig{}, false);
   world.env.dir.Write("config.ini", "[Settings]\nComPort=/dev/ttyS1\n");

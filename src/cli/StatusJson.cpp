@@ -1,0 +1,280 @@
+#include "cli/StatusJson.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "link/PortDiscovery.h"
+#include "monitor/Monitoring.h"
+
+namespace rlv::cli {
+
+namespace {
+
+// A record read at explicit offsets; bytes beyond its end read as zero.
+class Record {
+ public:
+  explicit Record(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+  uint8_t U8(size_t at) const { return at < bytes_.size() ? bytes_[at] : 0; }
+  int8_t S8(size_t at) const { return static_cast<int8_t>(U8(at)); }
+  uint16_t U16(size_t at) const { return static_cast<uint16_t>(U8(at) | U8(at + 1) << 8); }
+  int16_t S16(size_t at) const { return static_cast<int16_t>(U16(at)); }
+  uint32_t U32(size_t at) const {
+    return static_cast<uint32_t>(U16(at)) | static_cast<uint32_t>(U16(at + 2)) << 16;
+  }
+  int32_t S32(size_t at) const { return static_cast<int32_t>(U32(at)); }
+
+ private:
+  std::span<const uint8_t> bytes_;
+};
+
+// Device record offsets.
+constexpr size_t kDevId = 0;
+constexpr size_t kDevImei = 2;
+constexpr size_t kDevImeiSize = 16;
+constexpr size_t kDevVersion = 18;
+constexpr size_t kDevType = 19;
+constexpr size_t kDevBuild1 = 20;
+constexpr size_t kDevBuild2 = 22;
+constexpr size_t kDevBuild3 = 24;
+constexpr size_t kDevRegistration = 25;
+constexpr size_t kDevPeriod1 = 51;
+constexpr size_t kDevBacklog = 74;
+constexpr size_t kDevPeriod2 = 90;
+constexpr size_t kDevInputTypes = 97;
+constexpr size_t kDevOperator = 214;
+constexpr size_t kDevGnssVersion = 233;
+
+// Navigation record offsets.
+constexpr size_t kNavTime = 0;
+constexpr size_t kNavLat = 4;
+constexpr size_t kNavLon = 8;
+constexpr size_t kNavSats = 12;
+constexpr size_t kNavHdop = 14;
+constexpr size_t kNavAltitude = 15;
+constexpr size_t kNavSpeed = 17;
+constexpr size_t kNavCourse = 19;
+constexpr size_t kNavOdometer = 21;
+constexpr size_t kNavInput1 = 29;
+constexpr size_t kNavFuelLevel1 = 33;
+constexpr size_t kNavFuelTemp1 = 37;
+constexpr size_t kNavKey = 40;
+constexpr size_t kNavTemp1 = 46;
+constexpr size_t kNavTemp2 = 47;
+constexpr size_t kNavValid = 48;
+constexpr size_t kNavOutput = 50;
+constexpr size_t kNavServer = 58;
+constexpr size_t kNavReceiver = 59;
+constexpr size_t kNavInternalTemp = 60;
+constexpr size_t kNavAccel = 61;
+constexpr size_t kNavWorkTime = 67;
+constexpr size_t kNavCsq = 71;
+constexpr size_t kNavTemp3 = 155;
+
+std::string Hex(std::span<const uint8_t> bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (const uint8_t b : bytes) {
+    out += kDigits[b >> 4];
+    out += kDigits[b & 0x0F];
+  }
+  return out;
+}
+
+// A temperature code in degrees; null for no sensor (-128), a sensor error (-127) and no data (-126).
+std::string Temperature(int8_t code) {
+  return code <= -126 ? std::string("null") : std::to_string(code);
+}
+
+const char* InputTypeName(uint8_t type) {
+  switch (type) {
+    case 0:
+      return "analogue";
+    case 1:
+      return "frequency";
+    case 2:
+    case 3:
+      return "counting";
+    case 4:
+      return "ignition";
+    case 5:
+      return "alarm_button";
+    case 6:
+      return "engine_hours";
+    default:
+      return "other";
+  }
+}
+
+// The object's members, comma-separated.
+class Object {
+ public:
+  Object& Add(const char* key, const std::string& json) {
+    out_ += (out_.size() > 1 ? "," : "") + JsonString(key) + ":" + json;
+    return *this;
+  }
+  std::string Done() const { return out_ + "}"; }
+
+ private:
+  std::string out_ = "{";
+};
+
+std::string Array(const std::vector<std::string>& items) {
+  std::string out = "[";
+  for (size_t i = 0; i < items.size(); ++i) out += (i > 0 ? "," : "") + items[i];
+  return out + "]";
+}
+
+std::string Bool(bool on) {
+  return on ? "true" : "false";
+}
+
+}  // namespace
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (ch == '"' || ch == '\\') {
+      out += '\\';
+      out += ch;
+    } else if (c < 0x20 || c == 0x7F) {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\u%04x", c);
+      out += esc;
+    } else {
+      out += ch;
+    }
+  }
+  return out + "\"";
+}
+
+std::string IsoUtcTime(int64_t seconds) {
+  // Days to the civil date (proleptic Gregorian calendar).
+  int64_t days = seconds / 86400;
+  int64_t rest = seconds % 86400;
+  if (rest < 0) {
+    rest += 86400;
+    --days;
+  }
+  days += 719468;
+  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const int64_t doe = days - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  const int64_t day = doy - (153 * mp + 2) / 5 + 1;
+  const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  const int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  char text[128];
+  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ", static_cast<long long>(year),
+                static_cast<long long>(month), static_cast<long long>(day),
+                static_cast<long long>(rest / 3600), static_cast<long long>(rest / 60 % 60),
+                static_cast<long long>(rest % 60));
+  return text;
+}
+
+std::string ScaledDecimal(int64_t value, int digits) {
+  // At most 18 digits: 10^18 still fits.
+  const int places = digits < 0 ? 0 : digits > 18 ? 18 : digits;
+  uint64_t divisor = 1;
+  for (int i = 0; i < places; ++i) divisor *= 10;
+  const bool negative = value < 0;
+  const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  std::string out = (negative ? "-" : "") + std::to_string(magnitude / divisor);
+  if (places == 0) return out;
+  const std::string fraction = std::to_string(magnitude % divisor);
+  return out + "." + std::string(static_cast<size_t>(places) - fraction.size(), '0') + fraction;
+}
+
+std::string StatusJson(const std::string& port, std::span<const uint8_t> device,
+                       std::span<const uint8_t> navigation) {
+  const Record d(device);
+  const Record n(navigation);
+  const bool nav = !navigation.empty();
+  const auto when = [nav](const std::string& json) { return nav ? json : std::string("null"); };
+
+  std::string imei;
+  for (size_t i = 0; i < kDevImeiSize && d.U8(kDevImei + i) != 0; ++i)
+    imei += static_cast<char>(d.U8(kDevImei + i));
+  char build[32];
+  std::snprintf(build, sizeof build, "%04u.%04u.%02u", d.U16(kDevBuild1), d.U16(kDevBuild2),
+                d.U8(kDevBuild3));
+  const uint16_t gnss = d.U16(kDevGnssVersion);
+  char gnss_text[16];
+  std::snprintf(gnss_text, sizeof gnss_text, "%u.%02u", gnss / 100u, gnss % 100u);
+
+  Object out;
+  out.Add("port", JsonString(port))
+      .Add("imei", JsonString(imei))
+      .Add("device_id", std::to_string(d.U16(kDevId)))
+      .Add("device_type", std::to_string(d.U8(kDevType)))
+      .Add("device_name", JsonString(link::PortDiscovery::TypeDeviceToString(d.U8(kDevType))))
+      .Add("firmware",
+           Object().Add("version", std::to_string(d.U8(kDevVersion))).Add("build", JsonString(build)).Done())
+      .Add("gnss_firmware", gnss == 0 ? std::string("null") : JsonString(gnss_text))
+      .Add("gsm", Object()
+                      .Add("registration", std::to_string(d.U8(kDevRegistration) & 0x0F))
+                      .Add("gprs", std::to_string(d.U8(kDevRegistration) >> 4))
+                      .Add("signal_csq", when(std::to_string(n.S8(kNavCsq))))
+                      .Add("server_connected", when(Bool((n.U8(kNavServer) & 0x40) != 0)))
+                      .Add("operator", std::to_string(d.U8(kDevOperator)))
+                      .Done())
+      .Add("record_period", Array({std::to_string(d.U16(kDevPeriod1)), std::to_string(d.U16(kDevPeriod2))}))
+      .Add("data_to_send", std::to_string(d.S32(kDevBacklog)));
+
+  out.Add("time", when(JsonString(IsoUtcTime(n.U32(kNavTime)))))
+      .Add("valid", when(Bool((n.U8(kNavValid) & 0x01) != 0)))
+      .Add("latitude", when(ScaledDecimal(n.S32(kNavLat), 6)))
+      .Add("longitude", when(ScaledDecimal(n.S32(kNavLon), 6)))
+      .Add("altitude_m", when(std::to_string(n.S16(kNavAltitude))))
+      .Add("speed_kmh", when(ScaledDecimal(n.U16(kNavSpeed), 1)))
+      .Add("course_deg", when(ScaledDecimal(n.S16(kNavCourse), 1)))
+      .Add("satellites", when(std::to_string(n.U8(kNavSats))))
+      .Add("hdop", when(ScaledDecimal(n.U8(kNavHdop), 1)))
+      .Add("odometer_km", when(ScaledDecimal(n.S32(kNavOdometer), 3)))
+      .Add("receiver_state", when(std::to_string((n.U8(kNavReceiver) >> 1) & 0x03)));
+  std::vector<std::string> inputs;
+  for (size_t i = 0; i < 2; ++i) {
+    const uint8_t type = d.U8(kDevInputTypes + i);
+    const uint16_t raw = n.U16(kNavInput1 + 2 * i);
+    // Frequency and counting inputs are counts; the others read in thousandths.
+    const bool count = type == 1 || type == 2 || type == 3;
+    inputs.push_back(Object()
+                         .Add("type", JsonString(InputTypeName(type)))
+                         .Add("value", count ? std::to_string(raw) : ScaledDecimal(raw, 3))
+                         .Add("raw", std::to_string(raw))
+                         .Done());
+  }
+  out.Add("inputs", when(Array(inputs))).Add("outputs", when(Array({Bool((n.U8(kNavOutput) & 0x01) != 0)})));
+  std::vector<std::string> fuel;
+  for (size_t i = 0; i < 2; ++i) {
+    fuel.push_back(Object()
+                       .Add("level", std::to_string(n.U16(kNavFuelLevel1 + 2 * i)))
+                       .Add("temperature_c", Temperature(n.S8(kNavFuelTemp1 + i)))
+                       .Done());
+  }
+  std::vector<std::string> onewire = {Temperature(n.S8(kNavTemp1)), Temperature(n.S8(kNavTemp2))};
+  for (size_t i = 0; i < 6; ++i) onewire.push_back(Temperature(n.S8(kNavTemp3 + i)));
+  bool key = false;
+  uint8_t key_bytes[6];
+  for (size_t i = 0; i < 6; ++i) {
+    key_bytes[i] = n.U8(kNavKey + i);
+    key = key || key_bytes[i] != 0;
+  }
+  out.Add("fuel", when(Array(fuel)))
+      .Add("temperature_c", when(std::to_string(n.S8(kNavInternalTemp))))
+      .Add("onewire_c", when(Array(onewire)))
+      .Add("key", when(key ? JsonString(monitor::KeyCodeText(key_bytes)) : std::string("null")))
+      .Add("accelerometer", when(Object()
+                                     .Add("x", std::to_string(n.S16(kNavAccel)))
+                                     .Add("y", std::to_string(n.S16(kNavAccel + 2)))
+                                     .Add("z", std::to_string(n.S16(kNavAccel + 4)))
+                                     .Done()))
+      .Add("work_time_s", when(std::to_string(n.U32(kNavWorkTime))));
+  out.Add("device_record", JsonString(Hex(device)))
+      .Add("navigation_record", nav ? JsonString(Hex(navigation)) : std::string("null"));
+  return out.Done();
+}
+
+}  // namespace rlv::cli
