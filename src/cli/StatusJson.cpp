@@ -5,6 +5,7 @@
 
 #include "link/PortDiscovery.h"
 #include "monitor/Monitoring.h"
+#include "monitor/RecordLayout.h"
 
 namespace rlv::cli {
 
@@ -27,48 +28,7 @@ class Record {
   std::span<const uint8_t> bytes_;
 };
 
-// Device record offsets.
-constexpr size_t kDevId = 0;
-constexpr size_t kDevImei = 2;
-constexpr size_t kDevImeiSize = 16;
-constexpr size_t kDevVersion = 18;
-constexpr size_t kDevType = 19;
-constexpr size_t kDevBuild1 = 20;
-constexpr size_t kDevBuild2 = 22;
-constexpr size_t kDevBuild3 = 24;
-constexpr size_t kDevRegistration = 25;
-constexpr size_t kDevPeriod1 = 51;
-constexpr size_t kDevBacklog = 74;
-constexpr size_t kDevPeriod2 = 90;
-constexpr size_t kDevInputTypes = 97;
-constexpr size_t kDevOperator = 214;
-constexpr size_t kDevGnssVersion = 233;
-
-// Navigation record offsets.
-constexpr size_t kNavTime = 0;
-constexpr size_t kNavLat = 4;
-constexpr size_t kNavLon = 8;
-constexpr size_t kNavSats = 12;
-constexpr size_t kNavHdop = 14;
-constexpr size_t kNavAltitude = 15;
-constexpr size_t kNavSpeed = 17;
-constexpr size_t kNavCourse = 19;
-constexpr size_t kNavOdometer = 21;
-constexpr size_t kNavInput1 = 29;
-constexpr size_t kNavFuelLevel1 = 33;
-constexpr size_t kNavFuelTemp1 = 37;
-constexpr size_t kNavKey = 40;
-constexpr size_t kNavTemp1 = 46;
-constexpr size_t kNavTemp2 = 47;
-constexpr size_t kNavValid = 48;
-constexpr size_t kNavOutput = 50;
-constexpr size_t kNavServer = 58;
-constexpr size_t kNavReceiver = 59;
-constexpr size_t kNavInternalTemp = 60;
-constexpr size_t kNavAccel = 61;
-constexpr size_t kNavWorkTime = 67;
-constexpr size_t kNavCsq = 71;
-constexpr size_t kNavTemp3 = 155;
+using namespace monitor::layout;
 
 std::string Hex(std::span<const uint8_t> bytes) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -217,7 +177,7 @@ std::string StatusJson(const std::string& port, std::span<const uint8_t> device,
                       .Add("registration", std::to_string(d.U8(kDevRegistration) & 0x0F))
                       .Add("gprs", std::to_string(d.U8(kDevRegistration) >> 4))
                       .Add("signal_csq", when(std::to_string(n.S8(kNavCsq))))
-                      .Add("server_connected", when(Bool((n.U8(kNavServer) & 0x40) != 0)))
+                      .Add("server_connected", when(Bool((n.U8(kNavFlags) & 0x40) != 0)))
                       .Add("operator", std::to_string(d.U8(kDevOperator)))
                       .Done())
       .Add("record_period", Array({std::to_string(d.U16(kDevPeriod1)), std::to_string(d.U16(kDevPeriod2))}))

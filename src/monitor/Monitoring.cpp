@@ -8,57 +8,14 @@
 
 #include "app/MainWindow.h"
 #include "link/Codepage.h"
+#include "monitor/RecordLayout.h"
 #include "platform/Files.h"
 
 namespace rlv::monitor {
 
 namespace {
 
-// Navigation record offsets.
-constexpr size_t kNavTime = 0;
-constexpr size_t kNavLat = 4;
-constexpr size_t kNavLon = 8;
-constexpr size_t kNavSats = 12;
-constexpr size_t kNavHdop = 14;
-constexpr size_t kNavAltitude = 15;
-constexpr size_t kNavSpeed = 17;
-constexpr size_t kNavCourse = 19;
-constexpr size_t kNavOdometer = 21;
-constexpr size_t kNavInput1 = 29;
-constexpr size_t kNavFuelLevel1 = 33;
-constexpr size_t kNavFuelTemp1 = 37;
-constexpr size_t kNavKey = 40;
-constexpr size_t kNavTemp1 = 46;
-constexpr size_t kNavTemp2 = 47;
-constexpr size_t kNavValid = 48;
-constexpr size_t kNavOutput = 50;
-constexpr size_t kNavObject = 58;
-constexpr size_t kNavReceiver = 59;
-constexpr size_t kNavInternalTemp = 60;
-constexpr size_t kNavAccel = 61;
-constexpr size_t kNavWorkTime = 67;
-constexpr size_t kNavCsq = 71;
-constexpr size_t kNavTemp3 = 155;
-
-// Device record offsets.
-constexpr size_t kDevId = 0;
-constexpr size_t kDevImei = 2;
-constexpr size_t kDevImeiSize = 16;
-constexpr size_t kDevVersion = 18;
-constexpr size_t kDevType = 19;
-constexpr size_t kDevBuild1 = 20;
-constexpr size_t kDevBuild2 = 22;
-constexpr size_t kDevBuild3 = 24;
-constexpr size_t kDevRegistration = 25;
-constexpr size_t kDevPeriod1 = 51;
-constexpr size_t kDevBacklog = 74;
-constexpr size_t kDevPeriod2 = 90;
-constexpr size_t kDevInputTypes = 97;
-constexpr size_t kDevModbus = 162;
-constexpr size_t kDevOperator = 214;
-constexpr size_t kDevDiagA = 216;
-constexpr size_t kDevDiagB = 218;
-constexpr size_t kDevGnssVersion = 233;
+using namespace layout;
 
 constexpr int kCsqMax = 31;
 // The links and the GNSS update hint in the design colour; the hint blinks
@@ -424,7 +381,7 @@ void Monitoring::Refresh_GPS() {
   }
   SetText("LValid", T(12) + sp + ((r[kNavValid] & 0x01) != 0 ? T(44) : T(45)));
   SetText("LOUT1", ui::FormatInt(T(21), 1) + OnOffToString((r[kNavOutput] & 0x01) != 0));
-  SetText("Label322", (r[kNavObject] & 0x01) != 0 ? T(56) : T(55));
+  SetText("Label322", (r[kNavFlags] & 0x01) != 0 ? T(56) : T(55));
   if (ui::Control* receiver = w_.controls.Find("Lreceiver")) {
     switch ((r[kNavReceiver] >> 1) & 0x03) {
       case 0:
@@ -507,7 +464,7 @@ void Monitoring::Refresh_DEVICE() {
   SetText("LType", T(0) + sp + link::PortDiscovery::TypeDeviceToString(r[kDevType]));
   SetText("LGSMreg", T(25) + sp + std::to_string(r[kDevRegistration] & 0x0F));
   SetText("LGPRSreg", T(27) + sp + std::to_string(r[kDevRegistration] >> 4));
-  SetText("Label42", ui::FormatIntText(T(28), 1, OnOffToString((NavigationRecord[kNavObject] & 0x40) != 0)));
+  SetText("Label42", ui::FormatIntText(T(28), 1, OnOffToString((NavigationRecord[kNavFlags] & 0x40) != 0)));
   SetText("LPerPack", T(17) + sp + std::to_string(link::GetU16(r + kDevPeriod1)) + " (" +
                           std::to_string(link::GetU16(r + kDevPeriod2)) + ")");
   if (!w_.link.FwQueryDone && !rerendering_) {
