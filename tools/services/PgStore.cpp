@@ -321,8 +321,11 @@ class PgStore : public Store {
       lengths.push_back(static_cast<int>(p.value.size()));
       formats.push_back(p.binary ? 1 : 0);
     }
-    Result result(PQexecParams(conn_, sql, static_cast<int>(params.size()), nullptr, values.data(),
-                               lengths.data(), formats.data(), binary_result ? 1 : 0));
+    // Without parameters a text may hold several statements (the schema's).
+    Result result(params.empty() && !binary_result
+                      ? PQexec(conn_, sql)
+                      : PQexecParams(conn_, sql, static_cast<int>(params.size()), nullptr, values.data(),
+                                     lengths.data(), formats.data(), binary_result ? 1 : 0));
     if (!result.Ok()) {
       *why =
           "database: " + Trimmed(result.get() ? PQresultErrorMessage(result.get()) : PQerrorMessage(conn_));
