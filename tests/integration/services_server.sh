@@ -216,6 +216,43 @@ for request in [b"GetFile=ConfiguratorRLvexa_v1.4.11.0.exe#", b"Get_CONFUPD:Vexa
     s.close()
 PY
 
+# The admin command publishes to the running server: a newer firmware build,
+# a configurator build and the news; a name the server would never offer and
+# a command line without a store are refused.
+rm -f "$DATA/news.txt" "$DATA/configurator/ConfiguratorRLvexa_v1.4.11.0.exe"
+printf 'brand-new' >"$WORK/fw5_2032.0001.03.bin"
+printf 'eleven' >"$WORK/ConfiguratorRLvexa_v1.4.11.0.exe"
+printf 'Fresh news\n' >"$WORK/news.txt"
+printf 'x' >"$WORK/firmware.bin"
+admin() { "$SERVICES" admin --store "$(store_of "$DATA")" "$@" >>"$WORK/admin.out" 2>&1; }
+admin publish-firmware "$WORK/fw5_2032.0001.03.bin" --type 8 || fail "publish-firmware: $(cat "$WORK/admin.out")"
+admin publish-configurator "$WORK/ConfiguratorRLvexa_v1.4.11.0.exe" || fail "publish-configurator"
+admin set-news "$WORK/news.txt" || fail "set-news"
+admin publish-firmware "$WORK/firmware.bin" --type 8
+[ $? -eq 1 ] || fail "a firmware name that is never offered is published"
+"$SERVICES" admin publish-firmware "$WORK/fw5_2032.0001.03.bin" --type 8 >/dev/null 2>&1
+[ $? -eq 2 ] || fail "admin without a store is not refused as a bad command line"
+python3 - "$UPDATE_PORT" 2>"$WORK/client.err" <<'PY' || fail "the published builds and news are not served"
+import socket, sys
+def ask(request, size):
+    s = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=5)
+    s.sendall(request)
+    got = b""
+    while len(got) < size:
+        piece = s.recv(1000)
+        if not piece:
+            break
+        got += piece
+    return got
+for request, want in [(b"Get_FW,type=8", b"fw5_2032.0001.03.bin"),
+                      (b"Get_CONFUPD:Vexa#", b"ConfiguratorRLvexa_v1.4.11.0.exe"),
+                      (b"+++GetNews+++", b"#News#Fresh news"),
+                      (b"GetFile=fw5_2032.0001.03.bin#", b"file#firmware\\type-8\\fw5_2032.0001.03.bin#9#brand-new")]:
+    got = ask(request, len(want))
+    if got != want:
+        raise SystemExit("not so: %r answered %r" % (request, got))
+PY
+
 grep -q "upload 866000000000001, 11 bytes" "$WORK/srv.log" || fail "the upload is not logged"
 grep -q "dropped" "$WORK/srv.log" || fail "dropped connections are not logged"
 "$SERVICES" admin --store "$(store_of "$DATA")" export-config 866000000000001 --out "$WORK/last.fcg" >/dev/null &&
