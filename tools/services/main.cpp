@@ -24,7 +24,6 @@ constexpr const char* kUsage =
     "                       [--store-port N] [--update-port N] [--pause-ms N] [--idle N]\n"
     "                       [--max-connections N] [--max-per-peer N] [--grace N]\n"
     "                       [--help] [--version]\n"
-    "usage: rlvexa-services admin (--data DIR | --store STORE) COMMAND ...\n"
     "  --data DIR          the data folder (the newest configuration of each IMEI only):\n"
     "                        DIR/configs/<IMEI>.fcg        stored configurations (created)\n"
     "                        DIR/firmware/type-<N>/<file>  firmware builds for device type N\n"
