@@ -11,9 +11,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QPointer>
+#include <QThreadPool>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <optional>
 #include <string>
 
@@ -87,7 +91,9 @@ class FileReader : public BuildReader {
 
 class FolderStore : public Store {
  public:
-  explicit FolderStore(const QString& dir) : dir_(dir) {}
+  explicit FolderStore(const QString& dir) : dir_(dir) { pool_.setMaxThreadCount(kWriters); }
+  // The writes under way finish first; their answers are dropped with relay_.
+  ~FolderStore() override { pool_.waitForDone(); }
 
   QString Describe() const override { return "folder " + dir_.path(); }
 
@@ -100,6 +106,16 @@ class FolderStore : public Store {
       return false;
     }
     return true;
+  }
+
+  // The file is written and flushed to the disk by one of a few threads, so
+  // that the disk's journal takes the flushes of several uploads at once;
+  // uploads of one IMEI wait for each other.
+  void PutConfigThen(QObject* context, const QString& imei, std::vector<uint8_t> bytes, const QString&,
+                     StoredCallback done) override {
+    std::deque<Write>& queue = writes_[imei];
+    queue.push_back(Write{QPointer<QObject>(context), std::move(bytes), std::move(done)});
+    if (queue.size() == 1) Launch(imei);
   }
 
   Outcome GetConfig(const QString& imei, int version, QByteArray* bytes, QString* why) override {
@@ -203,6 +219,40 @@ class FolderStore : public Store {
   }
 
  private:
+  static constexpr int kWriters = 8;
+  struct Write {
+    QPointer<QObject> context;
+    std::vector<uint8_t> bytes;
+    StoredCallback done;
+  };
+
+  void Launch(const QString& imei) {
+    dir_.mkpath("configs");
+    const std::string path = ConfigPath(imei).toStdString();
+    const std::vector<uint8_t>* bytes = &writes_[imei].front().bytes;  // stays until Finished()
+    QObject* relay = &relay_;
+    pool_.start([this, relay, imei, path, bytes] {
+      std::string reason;
+      const bool stored = platform::DefaultFiles().Replace(path, *bytes, &reason);
+      QMetaObject::invokeMethod(
+          relay, [this, imei, stored, reason] { Finished(imei, stored, QString::fromStdString(reason)); },
+          Qt::QueuedConnection);
+    });
+  }
+
+  void Finished(const QString& imei, bool stored, const QString& why) {
+    const auto it = writes_.find(imei);
+    if (it == writes_.end() || it->empty()) return;
+    Write write = std::move(it->front());
+    it->pop_front();
+    if (it->empty()) {
+      writes_.erase(it);
+    } else {
+      Launch(imei);
+    }
+    if (write.context) write.done(stored, why);
+  }
+
   QString ConfigPath(const QString& imei) const { return dir_.filePath("configs/" + imei + ".fcg"); }
 
   static QString Folder(int device_type) {
@@ -223,6 +273,9 @@ class FolderStore : public Store {
   }
 
   QDir dir_;
+  QHash<QString, std::deque<Write>> writes_;  // per IMEI: the one being written first
+  QObject relay_;                             // brings the outcomes back to this thread
+  QThreadPool pool_;
 };
 
 }  // namespace

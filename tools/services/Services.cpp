@@ -153,13 +153,13 @@ class Session : public QObject {
   // A transfer is under way: an upload or a request under way, or a file
   // or answer still leaving.
   virtual bool InTransfer() const {
-    return file_ != nullptr || socket_->bytesToWrite() > 0 || !buffer_.isEmpty();
+    return storing_ || file_ != nullptr || socket_->bytesToWrite() > 0 || !buffer_.isEmpty();
   }
 
   void Log(const QString& text) const { Services::Log(peer_, text); }
 
   // A file is on its way, or the answers given so far have not left yet.
-  bool Busy() const { return file_ != nullptr || socket_->bytesToWrite() >= kLowWater; }
+  bool Busy() const { return storing_ || file_ != nullptr || socket_->bytesToWrite() >= kLowWater; }
 
   // Reads what the peer sent, a bounded piece at a time, and serves it.
   void Pull() {
@@ -228,6 +228,7 @@ class Session : public QObject {
   QByteArray buffer_;
   QTimer idle_;
   bool finished_ = false;
+  bool storing_ = false;  // an upload is being stored: the next request waits
 
  private:
   // Neither input nor output for the idle time. What the system still holds
@@ -340,14 +341,20 @@ class StoreSession : public Session {
   // The upload reaches the disk before it is confirmed; on any failure the
   // stored file stays as it was and the connection is closed unconfirmed.
   void Store() {
-    QString why;
-    if (!services_.Storage().PutConfig(imei_, upload_, address_, &why)) {
-      Fail("could not store the configuration of " + imei_ + ": " + why);
-      return;
-    }
-    Log("stored " + imei_ + ", " + QString::number(upload_.size()) + " bytes");
-    upload_.clear();
-    Answer("EndTransfer");
+    storing_ = true;
+    const qsizetype size = static_cast<qsizetype>(upload_.size());
+    services_.Storage().PutConfigThen(this, imei_, std::exchange(upload_, {}), address_,
+                                      [this, size](bool stored, const QString& why) {
+                                        storing_ = false;
+                                        if (finished_) return;
+                                        if (!stored) {
+                                          Fail("could not store the configuration of " + imei_ + ": " + why);
+                                          return;
+                                        }
+                                        Log("stored " + imei_ + ", " + QString::number(size) + " bytes");
+                                        Answer("EndTransfer");
+                                        Pull();
+                                      });
   }
 
   void Download(const QByteArray& imei) {

@@ -3,9 +3,11 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QIODevice>
+#include <QObject>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -63,6 +65,17 @@ class Store {
   // True only once it is stored for good.
   virtual bool PutConfig(const QString& imei, const std::vector<uint8_t>& bytes, const QString& peer,
                          QString* why) = 0;
+  // PutConfig for a server: `done` gets the outcome later from the event
+  // loop of the calling thread (or at once), and is dropped when `context`
+  // is gone by then. Uploads of one IMEI are stored in the order they came.
+  using StoredCallback = std::function<void(bool stored, const QString& why)>;
+  virtual void PutConfigThen(QObject* context, const QString& imei, std::vector<uint8_t> bytes,
+                             const QString& peer, StoredCallback done) {
+    (void)context;
+    QString why;
+    const bool stored = PutConfig(imei, bytes, peer, &why);
+    done(stored, why);
+  }
   // The configuration of `imei`: `version` 1 is the newest.
   virtual Outcome GetConfig(const QString& imei, int version, QByteArray* bytes, QString* why) = 0;
   // With an empty `imei` the newest version of every IMEI, else every kept
