@@ -4,7 +4,7 @@ PostgreSQL database (a cluster of the benchmark's own, started with initdb and
 pg_ctl in a temporary folder, default durability: every confirmed upload is
 flushed to its disk):
 
-- flat out: 200 concurrent clients (8 addresses of 127.0.0.0/8, 200 IMEIs),
+- flat out: 200 concurrent clients (16 addresses of 127.0.0.0/8, 200 IMEIs),
   each uploading a 1046-byte configuration, waiting for "EndTransfer" and
   starting the next at once; uploads per second and the 99th percentile of
   the upload time, for the folder, the database through one server, and the
@@ -34,7 +34,7 @@ import time
 
 SERVICES = sys.argv[1] if len(sys.argv) > 1 else "build/default/tools/services/rlvexa-services"
 CLIENTS = 200
-ADDRESSES = 8
+ADDRESSES = 16
 BODY = bytes(range(256)) * 4 + b"x" * 22  # 1046 bytes, as a configuration file
 FLAT_UPLOADS = 3000
 OFFERED_SECONDS = 3
