@@ -162,11 +162,20 @@ grep -q "failed: could not store the configuration of 866000000000100: cannot co
   fail "the reason is not logged"
 start_pg
 python3 - "$B_PORT" 2>"$WORK/client.err" <<'PY' || fail "requests once the database is back"
-import socket, sys
-s = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=5)
-s.sendall(b"file#866000000000100#4#BACK")
-if s.recv(100) != b"EndTransfer":
-    raise SystemExit("not so: no upload once the database is back")
+import socket, sys, time
+# The server tries the database again at most a second after it failed.
+deadline = time.monotonic() + 5
+while True:
+    s = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=5)
+    s.sendall(b"file#866000000000100#4#BACK")
+    try:
+        if s.recv(100) == b"EndTransfer":
+            break
+    except ConnectionResetError:
+        pass
+    if time.monotonic() > deadline:
+        raise SystemExit("not so: no upload once the database is back")
+    time.sleep(0.3)
 s = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=5)
 s.sendall(b"download#866000000000100#")
 got = b""

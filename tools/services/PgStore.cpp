@@ -7,6 +7,7 @@
 
 #include <libpq-fe.h>
 
+#include <QElapsedTimer>
 #include <QStringList>
 #include <algorithm>
 #include <cstdlib>
@@ -274,6 +275,13 @@ class PgStore : public Store {
   bool Connect(QString* why) {
     if (conn_ != nullptr && PQstatus(conn_) == CONNECTION_OK) return true;
     Disconnect();
+    // A database that could not be reached is tried again only a little
+    // later: meanwhile requests fail at once instead of each waiting for
+    // the connection timeout.
+    if (failed_.isValid() && failed_.elapsed() < kRetryAfterMs) {
+      *why = last_failure_;
+      return false;
+    }
     // A host that does not answer must not hold the server for long: a
     // connection timeout, and a timeout on unacknowledged data, unless the
     // operator gave them.
@@ -299,9 +307,12 @@ class PgStore : public Store {
     if (conn_ == nullptr || PQstatus(conn_) != CONNECTION_OK) {
       *why = "cannot connect to the database: " +
              (conn_ ? Trimmed(PQerrorMessage(conn_)) : QString("out of memory"));
+      last_failure_ = *why;
+      failed_.start();
       Disconnect();
       return false;
     }
+    failed_.invalidate();
     Exec("SET client_min_messages = warning", {}, false, why);
     return true;
   }
@@ -368,9 +379,13 @@ class PgStore : public Store {
     return false;
   }
 
+  static constexpr qint64 kRetryAfterMs = 1000;
+
   QString conninfo_;
   int keep_;
   PGconn* conn_ = nullptr;
+  QElapsedTimer failed_;  // since the last connection that failed
+  QString last_failure_;
 };
 
 QByteArray PieceReader::Read(qint64 max, QString* why) {
