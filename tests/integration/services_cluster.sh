@@ -187,5 +187,37 @@ while len(got) < len(b"file#866000000000100#4#BACK"):
 if got != b"file#866000000000100#4#BACK":
     raise SystemExit("not so: the download once the database is back: %r" % got)
 PY
+stop_services
+
+# SIGTERM with an upload that never completes: the idle connection is closed
+# at once, the unfinished one is cut off after --grace, and the exit is clean.
+start_services grace "$DATA" 127.0.0.1 0 0 --grace 1
+python3 - "$STORE_PORT" "$SERVICES_PID" 2>"$WORK/client.err" <<'PY' || fail "the stop with an unfinished upload"
+import os, signal, socket, sys, time
+port, pid = int(sys.argv[1]), int(sys.argv[2])
+idle = socket.create_connection(("127.0.0.1", port), timeout=5)
+stuck = socket.create_connection(("127.0.0.1", port), timeout=5)
+stuck.sendall(b"file#866000000000100#10#half")
+time.sleep(0.3)
+start = time.monotonic()
+os.kill(pid, signal.SIGTERM)
+if idle.recv(10) != b"":
+    raise SystemExit("not so: the idle connection is not closed at the stop")
+if time.monotonic() - start > 0.5:
+    raise SystemExit("not so: the idle connection waited for the grace time")
+try:
+    answer = stuck.recv(100)
+except ConnectionResetError:
+    answer = b""
+if answer or not 0.8 < time.monotonic() - start < 3:
+    raise SystemExit("not so: the unfinished upload is cut off after the grace time: %r after %.1f s"
+                     % (answer, time.monotonic() - start))
+PY
+wait "$SERVICES_PID"
+rc=$?
+[ "$rc" -eq 0 ] || fail "the server stopped with an unfinished upload exited with $rc"
+grep -q "1 connections still open: cut off" "$WORK/grace.log" || fail "the cut-off is not logged"
+"$SERVICES" admin --store "$PG_URL" export-config 866000000000100 --out "$WORK/last.fcg" >/dev/null &&
+  [ "$(cat "$WORK/last.fcg")" = BACK ] || fail "the unfinished upload changed the stored configuration"
 echo "ok: rlvexa-services on one database"
 exit 0
