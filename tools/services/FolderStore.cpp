@@ -323,15 +323,15 @@ std::unique_ptr<Store> OpenFolderStore(const QString& dir, QString* why) {
   return std::make_unique<FolderStore>(dir);
 }
 
-bool IsDatabase(const QString& spec) {
-  return spec == "pg" || spec.startsWith("postgresql:") || spec.startsWith("postgres:");
+bool IsDatabase(const QString& where) {
+  return where == "pg" || where.startsWith("postgresql:") || where.startsWith("postgres:");
 }
 
-std::unique_ptr<Store> OpenStore(const QString& spec, int keep, QString* why) {
-  if (!IsDatabase(spec)) return OpenFolderStore(spec, why);
+std::unique_ptr<Store> OpenStore(const QString& where, int keep, QString* why) {
+  if (!IsDatabase(where)) return OpenFolderStore(where, why);
   // "pg" and a bare "postgresql:" leave everything to libpq's variables.
-  const bool bare = spec == "pg" || spec == "postgresql:" || spec == "postgres:";
-  return OpenPgStore(bare ? QString() : spec, keep, why);
+  const bool bare = where == "pg" || where == "postgresql:" || where == "postgres:";
+  return OpenPgStore(bare ? QString() : where, keep, why);
 }
 
 }  // namespace rlv::services

@@ -119,9 +119,9 @@ std::unique_ptr<Store> OpenFolderStore(const QString& dir, QString* why);
 // than this program knows is refused. `keep` versions are kept per IMEI.
 std::unique_ptr<Store> OpenPgStore(const QString& conninfo, int keep, QString* why);
 
-// The store `spec` names: "pg", or a URL starting "postgresql:" or
+// The store `where` names: "pg", or a URL starting "postgresql:" or
 // "postgres:", is a database; anything else a data folder.
-bool IsDatabase(const QString& spec);
-std::unique_ptr<Store> OpenStore(const QString& spec, int keep, QString* why);
+bool IsDatabase(const QString& where);
+std::unique_ptr<Store> OpenStore(const QString& where, int keep, QString* why);
 
 }  // namespace rlv::services
