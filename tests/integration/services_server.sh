@@ -273,6 +273,9 @@ sys.exit(s.recv(100) != b"EndTransfer")' "$STORE_PORT" "$body" || fail "upload $
   grep -q '^866000000000001 1/2 .* 5 bytes from 127.0.0.1$' "$WORK/list.out" &&
     grep -q '^866000000000001 2/2 .* 6 bytes from 127.0.0.1$' "$WORK/list.out" ||
     fail "the history: $(cat "$WORK/list.out")"
+  # "pg": the database from libpq's variables.
+  PGHOST=127.0.0.1 PGPORT=$PG_PORT PGUSER=rlvexa PGDATABASE=postgres "$SERVICES" admin --store pg list-configs \
+    866000000000001 | cmp -s - "$WORK/list.out" || fail "--store pg does not take libpq's variables"
   "$SERVICES" admin --store "$PG_URL" export-config 866000000000001 --version 2 --out "$WORK/v2.fcg" >/dev/null &&
     [ "$(cat "$WORK/v2.fcg")" = second ] || fail "the version before the newest"
   "$SERVICES" admin --store "$PG_URL" export-config 866000000000001 --version 3 --out "$WORK/v3.fcg" >/dev/null 2>&1
