@@ -40,6 +40,12 @@ endif()
 # (the package's); other prefixes need the rule copied by hand (README).
 set(RLVEXA_UDEV_RULES_DIR "lib/udev/rules.d" CACHE STRING "Where the tracker's udev rule is installed")
 install(FILES ${PROJECT_SOURCE_DIR}/data/linux/60-rlvexa.rules DESTINATION ${RLVEXA_UDEV_RULES_DIR})
+# The unit of rlvexa-services, installed but not enabled, and an example of
+# its settings file (/etc/default/rlvexa-services).
+set(RLVEXA_SYSTEMD_UNIT_DIR "lib/systemd/system" CACHE STRING "Where the services' systemd unit is installed")
+install(FILES ${PROJECT_SOURCE_DIR}/data/linux/rlvexa-services.service DESTINATION ${RLVEXA_SYSTEMD_UNIT_DIR})
+install(FILES ${PROJECT_SOURCE_DIR}/data/linux/rlvexa-services.default
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/rlvexa-configurator/examples)
 install(FILES ${PROJECT_SOURCE_DIR}/data/linux/rlvexa-configurator.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${PROJECT_SOURCE_DIR}/data/linux/rlvexa-configurator.svg

@@ -11,6 +11,9 @@ packages=(
   dpkg-dev desktop-file-utils lintian
   libarchive-dev
   g++-mingw-w64-x86-64 googletest wine wine64
+  # rlvexa-services keeps its store in PostgreSQL through libpq; the tests
+  # start a server of their own with initdb and pg_ctl.
+  libpq-dev postgresql
 )
 
 missing=()

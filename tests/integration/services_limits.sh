@@ -5,11 +5,13 @@
 # requests without end) leave the server's memory bounded, and the caps on
 # connections in all and per address close the excess at once while others
 # are served, also when a thousand idle connections come from one host to a
-# server allowed only 1024 open files.
+# server allowed only 1024 open files. The same on the data folder and on a
+# PostgreSQL database (BACKEND pg), where the builds come in pieces from it.
 #
-# usage: services_limits.sh RLVEXA_SERVICES
+# usage: services_limits.sh RLVEXA_SERVICES [folder|pg]
 set -u
-SERVICES=${1:?usage: services_limits.sh RLVEXA_SERVICES}
+SERVICES=${1:?usage: services_limits.sh RLVEXA_SERVICES [folder|pg]}
+BACKEND=${2:-folder}
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/rlvexa-services-limits.XXXXXX")
 fail() {
   echo "FAIL: $*" >&2
@@ -19,13 +21,14 @@ fail() {
   exit 1
 }
 . "$(dirname "$0")/services_harness.sh"
-trap 'stop_services; [ -n "${KEEP:-}" ] || rm -rf "$WORK"' EXIT
+trap 'stop_all; [ -n "${KEEP:-}" ] || rm -rf "$WORK"' EXIT
 
 DATA=$WORK/data
 mkdir -p "$DATA/firmware/type-8" "$DATA/configurator"
 head -c 8388608 /dev/urandom >"$DATA/firmware/type-8/fw5_2031.0102.03.bin"
 head -c 1048576 /dev/urandom >"$DATA/configurator/ConfiguratorRLvexa_v1.4.10.0.exe"
 head -c 2042 /dev/zero | tr '\0' 'n' >"$DATA/news.txt"
+use_folder "$DATA"
 
 client() {
   python3 - "$@" 2>"$WORK/client.err" <<'PY' || fail "client checks failed: $1"
@@ -200,5 +203,5 @@ stop_services
 SERVICES_LAUNCH=(bash -c 'ulimit -n 1024 && exec "$@"' rlvexa-services)
 start_services flood "$DATA" 127.0.0.1 0 0
 client flood "$STORE_PORT" "$UPDATE_PORT" "$SERVICES_PID" "$DATA"
-echo "ok: rlvexa-services limits"
+echo "ok: rlvexa-services limits ($BACKEND)"
 exit 0

@@ -1,30 +1,23 @@
 #include "Services.h"
 
-#include <fcntl.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #ifdef __linux__
 #include <linux/sockios.h>
 #endif
 
 #include <QDateTime>
-#include <QFile>
-#include <QFileInfo>
 #include <QTcpSocket>
 #include <QTimer>
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "monitor/Monitoring.h"
 #include "net/ServiceProtocol.h"
-#include "platform/Files.h"
 
 namespace rlv::services {
 
@@ -35,12 +28,10 @@ namespace {
 constexpr qsizetype kMaxRequest = 512;
 // How long an unterminated firmware question may wait for more digits.
 constexpr int kQuestionQuietMs = 100;
-// The news answer fits the client's 2048-byte read.
-constexpr qint64 kMaxNews = 2048 - 6;
 // A file leaves in pieces of kChunk bytes, the next piece only once fewer
 // than kLowWater bytes still wait in the socket: a connection never holds
 // more than kChunk + kLowWater bytes of output.
-constexpr qint64 kChunk = 32 * 1024;
+constexpr qint64 kChunk = kBuildPiece;
 constexpr qint64 kLowWater = 32 * 1024;
 // Input: at most kReadBuffer bytes wait in the socket and kMaxPending in the
 // request buffer; beyond that the server stops reading and TCP holds the peer.
@@ -51,6 +42,7 @@ constexpr int kLingerMs = 5000;
 // After the system refused to accept a connection (out of descriptors), the
 // port is tried again this much later.
 constexpr int kAcceptRetryMs = 1000;
+constexpr int kListenBacklog = 4096;
 
 QString AddressOf(const QTcpSocket* socket) {
   QHostAddress address = socket->peerAddress();
@@ -75,43 +67,6 @@ qint64 HeldForPeer(const QTcpSocket* socket) {
   return -1;
 }
 
-QString SystemReason(int error) {
-  return QString::fromLocal8Bit(std::strerror(error));
-}
-
-// `path` opened for reading when it is a regular file: a FIFO or a device is
-// never waited on (opened without blocking and checked on the open handle, as
-// the name may change in between). nullptr with the reason in `why` otherwise.
-std::unique_ptr<QFile> OpenRegular(const QString& path, QString* why) {
-  const QByteArray native = QFile::encodeName(path);
-  struct stat st {};
-  if (::stat(native.constData(), &st) != 0) {
-    *why = SystemReason(errno);
-    return nullptr;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    *why = "not a regular file";
-    return nullptr;
-  }
-  const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) {
-    *why = SystemReason(errno);
-    return nullptr;
-  }
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    *why = "not a regular file";
-    return nullptr;
-  }
-  auto file = std::make_unique<QFile>();
-  if (!file->open(fd, QIODevice::ReadOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
-    *why = file->errorString();
-    ::close(fd);
-    return nullptr;
-  }
-  return file;
-}
-
 QString Printable(const QByteArray& bytes) {
   QString out;
   for (char ch : bytes.left(80)) {
@@ -130,6 +85,22 @@ bool StartsWith(const QByteArray& buffer, const QByteArray& word) {
 bool CouldBecome(const QByteArray& buffer, const QByteArray& word) {
   return buffer.size() < word.size() && word.startsWith(buffer);
 }
+
+// A configuration on its way to a client.
+class BytesReader : public BuildReader {
+ public:
+  explicit BytesReader(QByteArray bytes) : bytes_(std::move(bytes)) {}
+  QByteArray Read(qint64 max, QString* why) override {
+    const QByteArray piece = bytes_.mid(offset_, max);
+    offset_ += piece.size();
+    if (piece.isEmpty()) *why = "nothing more to send";
+    return piece;
+  }
+
+ private:
+  QByteArray bytes_;
+  qsizetype offset_ = 0;
+};
 
 // One client connection; deletes itself when the connection ends. Requests
 // are taken one at a time: while a file is being sent, or while the answers
@@ -158,6 +129,7 @@ class Session : public QObject {
       held_ = -1;
       if (file_ && !pause_.isActive()) Pump();
       if (!Busy()) Pull();
+      StopWhenIdle();
     });
     connect(socket_, &QTcpSocket::disconnected, this, [this] {
       Finish();
@@ -167,14 +139,27 @@ class Session : public QObject {
   }
   ~Session() override { services_.Release(address_); }
 
+  // While the server stops: ends the connection once no transfer is under way.
+  void StopWhenIdle() {
+    if (services_.Stopping() && !finished_ && !InTransfer()) {
+      Log("closed: the server stops");
+      Finish();
+    }
+  }
+
  protected:
   // Takes the complete requests at the start of buffer_ while !Busy().
   virtual void Process() = 0;
+  // A transfer is under way: an upload or a request under way, or a file
+  // or answer still leaving.
+  virtual bool InTransfer() const {
+    return storing_ || file_ != nullptr || socket_->bytesToWrite() > 0 || !buffer_.isEmpty();
+  }
 
   void Log(const QString& text) const { Services::Log(peer_, text); }
 
   // A file is on its way, or the answers given so far have not left yet.
-  bool Busy() const { return file_ != nullptr || socket_->bytesToWrite() >= kLowWater; }
+  bool Busy() const { return storing_ || file_ != nullptr || socket_->bytesToWrite() >= kLowWater; }
 
   // Reads what the peer sent, a bounded piece at a time, and serves it.
   void Pull() {
@@ -188,6 +173,7 @@ class Session : public QObject {
       buffer_ += socket_->read(room);
     }
     pulling_ = false;
+    StopWhenIdle();
   }
 
   // Ends the connection after what is queued has left (within kLingerMs).
@@ -212,6 +198,14 @@ class Session : public QObject {
     Log("dropped: " + why);
     Finish();
   }
+  // The store failed the request: the connection is reset without an answer,
+  // so that the client counts it a failure and tries its next server.
+  void Fail(const QString& why) {
+    Log("failed: " + why);
+    if (finished_) return;
+    socket_->abort();
+    Finish();
+  }
 
   void Answer(const QByteArray& text) {
     socket_->write(text);
@@ -220,7 +214,7 @@ class Session : public QObject {
 
   // The header alone, then after the pause the `size` bytes of `file`, a
   // piece at a time as the socket drains.
-  void SendFile(const QByteArray& header, std::unique_ptr<QFile> file, qint64 size) {
+  void SendFile(const QByteArray& header, std::unique_ptr<BuildReader> file, qint64 size) {
     Answer(header);
     file_ = std::move(file);
     file_left_ = size;
@@ -234,6 +228,7 @@ class Session : public QObject {
   QByteArray buffer_;
   QTimer idle_;
   bool finished_ = false;
+  bool storing_ = false;  // an upload is being stored: the next request waits
 
  private:
   // Neither input nor output for the idle time. What the system still holds
@@ -252,9 +247,10 @@ class Session : public QObject {
   // Queues the next pieces of the file being sent while the socket has room.
   void Pump() {
     while (file_ && file_left_ > 0 && socket_->bytesToWrite() < kLowWater) {
-      const QByteArray piece = file_->read(std::min(kChunk, file_left_));
-      if (piece.isEmpty()) {
-        Drop("the file shrank while it was sent");
+      QString why;
+      const QByteArray piece = file_->Read(std::min(kChunk, file_left_), &why);
+      if (piece.isEmpty() || piece.size() > file_left_) {
+        Fail(piece.isEmpty() ? why : "the build grew while it was sent");
         return;
       }
       socket_->write(piece);
@@ -267,7 +263,7 @@ class Session : public QObject {
   }
 
   QTimer pause_;
-  std::unique_ptr<QFile> file_;
+  std::unique_ptr<BuildReader> file_;
   qint64 file_left_ = 0;
   qint64 held_ = -1;  // HeldForPeer() at the last idle check
   bool pulling_ = false;
@@ -345,17 +341,20 @@ class StoreSession : public Session {
   // The upload reaches the disk before it is confirmed; on any failure the
   // stored file stays as it was and the connection is closed unconfirmed.
   void Store() {
-    const QDir data = services_.Data();
-    data.mkpath("configs");
-    const QString path = data.filePath("configs/" + imei_ + ".fcg");
-    std::string why;
-    if (!platform::DefaultFiles().Replace(path.toStdString(), upload_, &why)) {
-      Drop("could not store the configuration of " + imei_ + ": " + QString::fromStdString(why));
-      return;
-    }
-    Log("stored " + imei_ + ", " + QString::number(upload_.size()) + " bytes");
-    upload_.clear();
-    Answer("EndTransfer");
+    storing_ = true;
+    const qsizetype size = static_cast<qsizetype>(upload_.size());
+    services_.Storage().PutConfigThen(this, imei_, std::exchange(upload_, {}), address_,
+                                      [this, size](bool stored, const QString& why) {
+                                        storing_ = false;
+                                        if (finished_) return;
+                                        if (!stored) {
+                                          Fail("could not store the configuration of " + imei_ + ": " + why);
+                                          return;
+                                        }
+                                        Log("stored " + imei_ + ", " + QString::number(size) + " bytes");
+                                        Answer("EndTransfer");
+                                        Pull();
+                                      });
   }
 
   void Download(const QByteArray& imei) {
@@ -363,18 +362,25 @@ class StoreSession : public Session {
       Drop("download under a bad IMEI \"" + Printable(imei) + "\"");
       return;
     }
-    const QString path = services_.Data().filePath("configs/" + QString(imei) + ".fcg");
     QString why;
-    auto file = QFileInfo::exists(path) ? OpenRegular(path, &why) : nullptr;
-    const qint64 size = file ? file->size() : 0;
-    if (!file || size <= 0 || static_cast<quint64>(size) > net::kMaxStoreFile) {
+    QByteArray bytes;
+    const Outcome outcome = services_.Storage().GetConfig(QString(imei), 1, &bytes, &why);
+    if (outcome == Outcome::kFailed) {
+      Fail("download " + QString(imei) + ": " + why);
+      return;
+    }
+    const qint64 size = bytes.size();
+    if (outcome == Outcome::kMissing || size <= 0 || static_cast<quint64>(size) > net::kMaxStoreFile) {
       Log("download " + QString(imei) + ": not stored" + (why.isEmpty() ? QString() : " (" + why + ")"));
       Answer("notexists#");
       return;
     }
     Log("download " + QString(imei) + ", " + QString::number(size) + " bytes");
-    SendFile("file#" + imei + "#" + QByteArray::number(size) + "#", std::move(file), size);
+    SendFile("file#" + imei + "#" + QByteArray::number(size) + "#",
+             std::make_unique<BytesReader>(std::move(bytes)), size);
   }
+
+  bool InTransfer() const override { return upload_left_ > 0 || Session::InTransfer(); }
 
   QString imei_;
   std::vector<uint8_t> upload_;
@@ -403,9 +409,7 @@ class UpdateSession : public Session {
     while (!finished_ && !buffer_.isEmpty() && !Busy()) {
       if (StartsWith(buffer_, kConf)) {
         buffer_.remove(0, kConf.size());
-        const QString name = NewestConfigurator(services_.Data());
-        Log("configurator question: " + (name.isEmpty() ? QString("none") : name));
-        Answer(name.isEmpty() ? QByteArray("none") : name.toUtf8());
+        Newest("configurator question", kConfiguratorBuild);
       } else if (StartsWith(buffer_, kNews)) {
         buffer_.remove(0, kNews.size());
         News();
@@ -430,10 +434,7 @@ class UpdateSession : public Session {
           Drop("firmware question for device type " + QString::number(type));
           return;
         }
-        const QString name = NewestFirmware(services_.Data(), type);
-        Log("firmware question for type " + QString::number(type) + ": " +
-            (name.isEmpty() ? QString("none") : name));
-        Answer(name.isEmpty() ? QByteArray("none") : name.toUtf8());
+        Newest("firmware question for type " + QString::number(type), type);
       } else if (StartsWith(buffer_, kGetFile)) {
         const qsizetype end = buffer_.indexOf('#', kGetFile.size());
         if (end < 0) {
@@ -457,12 +458,29 @@ class UpdateSession : public Session {
     }
   }
 
-  void News() {
-    const QString path = services_.Data().filePath("news.txt");
+  // Answers with the newest build of a device type, or of the configurator.
+  void Newest(const QString& question, int device_type) {
+    QStringList names;
     QString why;
-    auto file = QFileInfo::exists(path) ? OpenRegular(path, &why) : nullptr;
-    const QByteArray text = file ? file->read(kMaxNews).trimmed() : QByteArray();
-    if (text.isEmpty()) {
+    if (services_.Storage().BuildNames(device_type, &names, &why) == Outcome::kFailed) {
+      Fail(question + ": " + why);
+      return;
+    }
+    const QString name =
+        device_type == kConfiguratorBuild ? NewestConfigurator(names) : NewestFirmware(names);
+    Log(question + ": " + (name.isEmpty() ? QString("none") : name));
+    Answer(name.isEmpty() ? QByteArray("none") : name.toUtf8());
+  }
+
+  void News() {
+    QString why;
+    QByteArray text;
+    const Outcome outcome = services_.Storage().News(&text, &why);
+    if (outcome == Outcome::kFailed) {
+      Fail("news question: " + why);
+      return;
+    }
+    if (outcome == Outcome::kMissing) {
       Log("news question: no news" + (why.isEmpty() ? QString() : " (news.txt: " + why + ")"));
       return;
     }
@@ -471,96 +489,84 @@ class UpdateSession : public Session {
   }
 
   void GetFile(const QString& name) {
-    const auto relative = ServedFile(services_.Data(), name);
+    Build build;
     QString why;
-    auto file = relative ? OpenRegular(services_.Data().filePath(*relative), &why) : nullptr;
-    const qint64 size = file ? file->size() : 0;
-    if (!file || size <= 0 || static_cast<quint64>(size) > net::kMaxUpdateFile) {
+    const Outcome outcome =
+        IsServableBuild(name, 1) ? services_.Storage().OpenBuild(name, &build, &why) : Outcome::kMissing;
+    if (outcome == Outcome::kFailed) {
+      Fail("file \"" + Printable(name.toUtf8()) + "\": " + why);
+      return;
+    }
+    if (outcome == Outcome::kMissing) {
       Log("file \"" + Printable(name.toUtf8()) + "\": not served" +
           (why.isEmpty() ? QString() : " (" + why + ")"));
       Answer("file not exists");
       return;
     }
-    Log("file " + *relative + ", " + QString::number(size) + " bytes");
-    QString path = *relative;
+    Log("file " + build.path + ", " + QString::number(build.size) + " bytes");
+    QString path = build.path;
     path.replace('/', '\\');
-    SendFile("file#" + path.toUtf8() + "#" + QByteArray::number(size) + "#", std::move(file), size);
+    SendFile("file#" + path.toUtf8() + "#" + QByteArray::number(build.size) + "#", std::move(build.reader),
+             build.size);
   }
 
   QTimer quiet_;
   bool quiet_elapsed_ = false;
 };
 
-// The regular files directly in `dir` that the protocol can carry.
-QStringList Builds(const QDir& dir) {
-  QStringList names;
-  for (const QFileInfo& info : dir.entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name)) {
-    const std::string name = info.fileName().toStdString();
-    const auto safe = net::SafeFileName(name);
-    if (!safe || *safe != name || !net::IsSafeField(name)) continue;
-    if (static_cast<quint64>(info.size()) > net::kMaxUpdateFile || info.size() == 0) continue;
-    names << info.fileName();
-  }
-  return names;
-}
-
 }  // namespace
 
-QString NewestFirmware(const QDir& data, int device_type) {
-  QString best;
-  net::FirmwareBuild best_build;
-  for (const QString& name : Builds(QDir(data.filePath("firmware/type-" + QString::number(device_type))))) {
-    const auto build = net::ParseFirmwareName(name.toStdString());
-    if (!build) continue;
-    if (best.isEmpty() || net::FirmwareBuildLess(best_build, *build)) {
-      best = name;
-      best_build = *build;
-    }
-  }
-  return best;
-}
-
-QString NewestConfigurator(const QDir& data) {
-  QString best;
-  std::vector<uint32_t> best_version;
-  for (const QString& name : Builds(QDir(data.filePath("configurator")))) {
-    const auto version = net::ConfiguratorNameVersion(name.toStdString());
-    if (!version || !name.contains("RL")) continue;
-    if (best.isEmpty() || net::CompareVersions(best_version, *version) < 0) {
-      best = name;
-      best_version = *version;
-    }
-  }
-  return best;
-}
-
-std::optional<QString> ServedFile(const QDir& data, const QString& name) {
-  if (Builds(QDir(data.filePath("configurator"))).contains(name)) return "configurator/" + name;
-  const QDir firmware(data.filePath("firmware"));
-  for (const QString& folder : firmware.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
-    if (!folder.startsWith("type-")) continue;
-    if (Builds(QDir(firmware.filePath(folder))).contains(name)) return "firmware/" + folder + "/" + name;
-  }
-  return std::nullopt;
-}
-
-Services::Services(ServiceOptions options) : options_(std::move(options)) {
-  connect(&store_, &QTcpServer::newConnection, this, [this] { Accept(store_, true); });
-  connect(&update_, &QTcpServer::newConnection, this, [this] { Accept(update_, false); });
-  for (QTcpServer* server : {&store_, &update_}) {
+Services::Services(ServiceOptions options, std::unique_ptr<Store> store)
+    : options_(std::move(options)), store_(std::move(store)) {
+  connect(&store_server_, &QTcpServer::newConnection, this, [this] { Accept(store_server_, true); });
+  connect(&update_server_, &QTcpServer::newConnection, this, [this] { Accept(update_server_, false); });
+  for (QTcpServer* server : {&store_server_, &update_server_}) {
     // The system refused a connection (out of descriptors): the server stops
     // accepting on that port, so it is resumed a little later.
     connect(server, &QTcpServer::acceptError, this, [this, server](QAbstractSocket::SocketError) {
-      Log("-", QString(server == &store_ ? "store" : "update") + ": cannot accept: " + server->errorString());
-      QTimer::singleShot(kAcceptRetryMs, this, [server] { server->resumeAccepting(); });
+      Log("-", QString(server == &store_server_ ? "store" : "update") +
+                   ": cannot accept: " + server->errorString());
+      QTimer::singleShot(kAcceptRetryMs, this, [this, server] {
+        if (!stopping_) server->resumeAccepting();
+      });
     });
   }
+  stop_deadline_.setSingleShot(true);
+  connect(&stop_deadline_, &QTimer::timeout, this, [this] {
+    Log("-", QString::number(connections_) + " connections still open: cut off");
+    const QObjectList children = this->children();
+    for (QObject* child : children) delete dynamic_cast<Session*>(child);
+    CheckStopped();
+  });
 }
 
 Services::~Services() {
   // The sessions give their place back to the counts of this object.
   const QObjectList children = this->children();
   for (QObject* child : children) delete dynamic_cast<Session*>(child);
+}
+
+void Services::Stop(int grace_ms, std::function<void()> done) {
+  if (stopping_) return;
+  stopping_ = true;
+  stopped_ = std::move(done);
+  store_server_.close();
+  update_server_.close();
+  Log("-", "stopping: " + QString::number(connections_) + " connections open");
+  const QObjectList children = this->children();
+  for (QObject* child : children) {
+    if (auto* session = dynamic_cast<Session*>(child)) session->StopWhenIdle();
+  }
+  stop_deadline_.start(grace_ms);
+  CheckStopped();
+}
+
+void Services::CheckStopped() {
+  if (!stopping_ || connections_ > 0 || !stopped_) return;
+  stop_deadline_.stop();
+  Log("-", "stopped");
+  // Run once, and not from inside a session's own event.
+  QTimer::singleShot(0, this, std::exchange(stopped_, nullptr));
 }
 
 void Services::Accept(QTcpServer& server, bool store) {
@@ -596,35 +602,33 @@ void Services::Release(const QString& address) {
   --connections_;
   const auto it = per_peer_.find(address);
   if (it != per_peer_.end() && --it.value() <= 0) per_peer_.erase(it);
+  CheckStopped();
 }
 
 bool Services::Start(QString* error) {
-  if (!QDir(options_.data_dir).exists()) {
-    *error = "no data folder " + options_.data_dir;
+  // Room for a burst of connections to wait for their turn (the system caps
+  // it at net.core.somaxconn): a thousand new connections a second must not
+  // overflow the queue while the event loop is busy with a request.
+  store_server_.setListenBacklogSize(kListenBacklog);
+  update_server_.setListenBacklogSize(kListenBacklog);
+  if (!store_server_.listen(options_.address, options_.store_port)) {
+    *error = "store port " + QString::number(options_.store_port) + ": " + store_server_.errorString();
     return false;
   }
-  // Enough room for a burst of connections to wait for their turn.
-  const int backlog = std::clamp(options_.max_connections, 64, 4096);
-  store_.setListenBacklogSize(backlog);
-  update_.setListenBacklogSize(backlog);
-  if (!store_.listen(options_.address, options_.store_port)) {
-    *error = "store port " + QString::number(options_.store_port) + ": " + store_.errorString();
-    return false;
-  }
-  if (!update_.listen(options_.address, options_.update_port)) {
-    *error = "update port " + QString::number(options_.update_port) + ": " + update_.errorString();
-    store_.close();
+  if (!update_server_.listen(options_.address, options_.update_port)) {
+    *error = "update port " + QString::number(options_.update_port) + ": " + update_server_.errorString();
+    store_server_.close();
     return false;
   }
   return true;
 }
 
 uint16_t Services::StorePort() const {
-  return store_.serverPort();
+  return store_server_.serverPort();
 }
 
 uint16_t Services::UpdatePort() const {
-  return update_.serverPort();
+  return update_server_.serverPort();
 }
 
 void Services::Log(const QString& peer, const QString& text) {

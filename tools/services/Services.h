@@ -1,25 +1,22 @@
 #pragma once
 
-#include <QDir>
 #include <QHash>
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
 #include <QTcpServer>
+#include <QTimer>
 #include <cstdint>
+#include <functional>
 #include <memory>
-#include <optional>
+
+#include "Store.h"
 
 namespace rlv::services {
 
 // The configuration store and the update and news service in one process,
-// each on its own port, both serving one data folder:
-//   configs/<IMEI>.fcg            the stored configurations, one file per IMEI
-//   firmware/type-<N>/<file>      tracker firmware builds for device type N
-//   configurator/<file>           configurator builds
-//   news.txt                      the news text
+// each on its own port, both serving one store (a data folder or a database).
 struct ServiceOptions {
-  QString data_dir;
   QHostAddress address = QHostAddress::Any;
   uint16_t store_port = 10890;
   uint16_t update_port = 10500;
@@ -37,15 +34,22 @@ struct ServiceOptions {
 
 class Services : public QObject {
  public:
-  explicit Services(ServiceOptions options);
+  Services(ServiceOptions options, std::unique_ptr<Store> store);
   ~Services() override;
   // Listens on both ports; false with `error` when either cannot be had.
   bool Start(QString* error);
+  // Stops accepting, ends the connections that are between requests at once
+  // and lets those in the middle of a transfer finish it, for at most
+  // `grace_ms`; then `done` runs (the rest are cut off).
+  void Stop(int grace_ms, std::function<void()> done);
+  bool Stopping() const { return stopping_; }
   uint16_t StorePort() const;
   uint16_t UpdatePort() const;
 
   const ServiceOptions& Options() const { return options_; }
-  QDir Data() const { return QDir(options_.data_dir); }
+  class Store& Storage() {
+    return *store_;
+  }
   // Writes one line to the log (standard error) with the time and the peer.
   static void Log(const QString& peer, const QString& text);
   // A connection from `address` has ended.
@@ -55,19 +59,17 @@ class Services : public QObject {
   void Accept(QTcpServer& server, bool store);
   void Listen(QTcpServer& server);
 
+  void CheckStopped();
+
   ServiceOptions options_;
-  QTcpServer store_;
-  QTcpServer update_;
+  std::unique_ptr<Store> store_;
+  QTcpServer store_server_;
+  QTcpServer update_server_;
   int connections_ = 0;
   QHash<QString, int> per_peer_;
+  bool stopping_ = false;
+  std::function<void()> stopped_;
+  QTimer stop_deadline_;
 };
-
-// The newest build the folder `dir` holds for a firmware question or a
-// configurator question; empty when there is none.
-QString NewestFirmware(const QDir& data, int device_type);
-QString NewestConfigurator(const QDir& data);
-// The path, relative to the data folder, of the file a client may ask for by
-// `name`: only the builds the service lists are served.
-std::optional<QString> ServedFile(const QDir& data, const QString& name);
 
 }  // namespace rlv::services

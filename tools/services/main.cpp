@@ -13,20 +13,28 @@
 #include <cstdio>
 #include <optional>
 
+#include "Admin.h"
 #include "Services.h"
 #include "Version.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: rlvexa-services --data DIR [--listen ADDRESS] [--store-port N] [--update-port N]\n"
-    "                       [--pause-ms N] [--idle N] [--max-connections N] [--max-per-peer N]\n"
+    "usage: rlvexa-services (--data DIR | --store STORE) [--keep N] [--listen ADDRESS]\n"
+    "                       [--store-port N] [--update-port N] [--pause-ms N] [--idle N]\n"
+    "                       [--max-connections N] [--max-per-peer N] [--grace N]\n"
     "                       [--help] [--version]\n"
-    "  --data DIR          the data folder:\n"
+    "  --data DIR          the data folder (the newest configuration of each IMEI only):\n"
     "                        DIR/configs/<IMEI>.fcg        stored configurations (created)\n"
     "                        DIR/firmware/type-<N>/<file>  firmware builds for device type N\n"
     "                        DIR/configurator/<file>       configurator builds\n"
     "                        DIR/news.txt                  the news text\n"
+    "  --store STORE       a data folder as for --data, or a PostgreSQL database that any\n"
+    "                      number of servers may share: a URL postgresql://USER@HOST:PORT/DB\n"
+    "                      (libpq's), or \"pg\" for libpq's variables PGHOST, PGPORT,\n"
+    "                      PGDATABASE, PGUSER, PGPASSWORD; its tables are created or brought\n"
+    "                      up to date at start\n"
+    "  --keep N            configuration versions kept per IMEI in a database (default 10)\n"
     "  --listen ADDRESS    the address to listen on (default: every interface)\n"
     "  --store-port N      the configuration store's port (default 10890; 0 = any free port)\n"
     "  --update-port N     the update service's port (default 10500; 0 = any free port)\n"
@@ -35,11 +43,17 @@ constexpr const char* kUsage =
     "                      what is sent to it is dropped (default 30)\n"
     "  --max-connections N connections served at once, in all (default 512)\n"
     "  --max-per-peer N    connections served at once from one address (default 64)\n"
+    "  --grace N           seconds that transfers under way may take to finish after\n"
+    "                      SIGTERM or SIGINT (default 10); then the server exits\n"
     "  --help              this text\n"
     "  --version           the version\n"
+    "Commands (rlvexa-services admin --help):\n"
+    "  admin               publishes builds and news, lists and exports configurations,\n"
+    "                      moves a data folder into a database\n"
     "On start the two ports are printed on standard output as \"store port N\" and\n"
     "\"update port N\"; every request is logged on standard error.\n"
-    "Exit status: 0 stopped by a signal, 1 cannot listen or no data folder, 2 bad command line.\n";
+    "Exit status: 0 stopped by a signal, 1 cannot listen, no data folder or no database, 2 bad command "
+    "line.\n";
 
 std::optional<long> Number(const QString& text, long max) {
   bool ok = false;
@@ -87,6 +101,9 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   rlv::services::ServiceOptions options;
   const QStringList args = app.arguments();
+  if (args.size() > 1 && args[1] == "admin") return rlv::services::AdminMain(args.mid(2));
+  QString data, store;
+  long keep = 10, grace = 10;
   for (qsizetype i = 1; i < args.size(); ++i) {
     const QString arg = args[i];
     if (arg == "--help") {
@@ -103,8 +120,12 @@ int main(int argc, char** argv) {
     }
     const QString value = args[++i];
     std::optional<long> number;
-    if (arg == "--data") {
-      options.data_dir = value;
+    if (arg == "--data" || arg == "--store") {
+      (arg == "--data" ? data : store) = value;
+    } else if (arg == "--keep" && (number = Number(value, 100000)) && *number > 0) {
+      keep = *number;
+    } else if (arg == "--grace" && (number = Number(value, 3600))) {
+      grace = *number;
     } else if (arg == "--listen") {
       if (!options.address.setAddress(value)) {
         std::fprintf(stderr, "rlvexa-services: not an address: %s\n", qPrintable(value));
@@ -126,13 +147,19 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (options.data_dir.isEmpty()) {
-    std::fprintf(stderr, "rlvexa-services: --data is required\n%s", kUsage);
+  if (data.isEmpty() == store.isEmpty()) {
+    std::fprintf(stderr, "rlvexa-services: one of --data and --store is required\n%s", kUsage);
     return 2;
   }
   FitDescriptors(options);
-  rlv::services::Services services(options);
   QString error;
+  auto storage = rlv::services::OpenStore(store.isEmpty() ? data : store, static_cast<int>(keep), &error);
+  if (!storage) {
+    std::fprintf(stderr, "rlvexa-services: %s\n", qPrintable(error));
+    return 1;
+  }
+  rlv::services::Services::Log("-", "serving " + storage->Describe());
+  rlv::services::Services services(options, std::move(storage));
   if (!services.Start(&error)) {
     std::fprintf(stderr, "rlvexa-services: %s\n", qPrintable(error));
     return 1;
@@ -141,7 +168,17 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   if (pipe(g_signal_pipe) == 0) {
     auto* notifier = new QSocketNotifier(g_signal_pipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] { QCoreApplication::quit(); });
+    // The first signal stops accepting and lets the transfers under way
+    // finish (for --grace seconds); a second one stops at once.
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&services, grace] {
+      char byte = 0;
+      [[maybe_unused]] const ssize_t ignored = read(g_signal_pipe[0], &byte, 1);
+      if (services.Stopping()) {
+        QCoreApplication::quit();
+        return;
+      }
+      services.Stop(static_cast<int>(grace * 1000), [] { QCoreApplication::quit(); });
+    });
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
   }
