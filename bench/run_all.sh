@@ -14,8 +14,10 @@
 # - the same with the fast link (--fast) beside the default, when built with it;
 # - the page switches of the window (rlvexa-page-switch-bench);
 # - the codec's throughput on 4 KiB blocks (rlvexa-bench);
-# - rlvexa-services under load (bench/services_load.py).
-# Not a test: the figures depend on the machine. About 6 minutes with 30 s.
+# - rlvexa-services under load (bench/services_load.py), and its upload rates,
+#   latency and idle memory on the data folder and on PostgreSQL
+#   (bench/services_pg_load.py).
+# Not a test: the figures depend on the machine. About 8 minutes with 30 s.
 # Usage: bench/run_all.sh [BUILD_DIR] [SECONDS]
 set -euo pipefail
 BUILD=${1:-build/default}
@@ -81,6 +83,8 @@ QT_QPA_PLATFORM=offscreen "$PAGES" 15 >"$OUT/pages" 2>/dev/null
   2>/dev/null >"$OUT/codec"
 echo "services under load..." >&2
 python3 "$HERE/services_load.py" "$SERVICES" >"$OUT/services" || true  # its lines say what failed
+echo "services' uploads on the folder and on PostgreSQL..." >&2
+python3 "$HERE/services_pg_load.py" "$SERVICES" >"$OUT/services-pg" || true
 
 idle() { sed -n 's/^median: \([0-9.]*\) .*/\1/p' "$OUT/idle-$1"; }
 rss() { sed -n 's/^rss: VmRSS \([0-9]*\) kB, VmHWM \([0-9]*\) kB.*/\1 \2/p' "$OUT/idle-$1"; }
@@ -142,3 +146,4 @@ for name in BM_Crc16/4096 BM_Crc8/4096 BM_ScanFrames_StatusAnswers BM_ScanFrames
   printf '%-34s %-16s %s\n' "codec ${name#BM_}" "$(gbs "$name") GB/s" ">= 1 GB/s"
 done
 sed -n '2,$p' "$OUT/services"
+cat "$OUT/services-pg"

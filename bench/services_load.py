@@ -30,9 +30,11 @@ CONF = "ConfiguratorRLvexa_v1.4.10.0.exe"  # 1 MiB
 FW = "fw5_2031.0102.03.bin"  # 16 MiB
 
 
-def start(data, log):
-    server = subprocess.Popen([SERVICES, "--data", data, "--listen", "127.0.0.1", "--store-port", "0",
-                               "--update-port", "0"], stdout=subprocess.PIPE, stderr=log, text=True)
+def launch(services, where, log, extra=()):
+    """Starts rlvexa-services on loopback on free ports; (process, {"store": port, "update": port})."""
+    server = subprocess.Popen([services] + list(where) + ["--listen", "127.0.0.1", "--store-port", "0",
+                                                          "--update-port", "0"] + list(extra),
+                              stdout=subprocess.PIPE, stderr=log, text=True)
     ports = {}
     while len(ports) < 2:
         line = server.stdout.readline()
@@ -40,6 +42,11 @@ def start(data, log):
             sys.exit("rlvexa-services did not start")
         words = line.split()
         ports[words[0]] = int(words[2])
+    return server, ports
+
+
+def start(data, log):
+    server, ports = launch(SERVICES, ["--data", data], log)
     return server, ports["update"]
 
 

@@ -32,6 +32,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import services_load  # noqa: E402  (its launch of the server)
+
 SERVICES = sys.argv[1] if len(sys.argv) > 1 else "build/default/tools/services/rlvexa-services"
 CLIENTS = 200
 ADDRESSES = 16
@@ -81,15 +84,7 @@ class Postgres:
 
 
 def start(store, log, extra=()):
-    server = subprocess.Popen([SERVICES, "--store", store, "--listen", "127.0.0.1", "--store-port", "0",
-                               "--update-port", "0"] + list(extra), stdout=subprocess.PIPE, stderr=log, text=True)
-    ports = {}
-    while len(ports) < 2:
-        line = server.stdout.readline()
-        if not line:
-            sys.exit("rlvexa-services did not start")
-        words = line.split()
-        ports[words[0]] = int(words[2])
+    server, ports = services_load.launch(SERVICES, ["--store", store], log, extra)
     return server, ports["store"]
 
 
@@ -129,21 +124,25 @@ async def flat_out(ports):
         while next_index[0] < FLAT_UPLOADS:
             index = next_index[0]
             next_index[0] += 1
-            t0 = loop.time()
-            try:
-                ok = await upload(ports[index % len(ports)], index)
-            except OSError as e:
-                REASONS[str(e)] += 1
-                ok = False
-            if ok:
-                latencies.append(loop.time() - t0)
-            else:
-                failures[0] += 1
+            await timed_upload(ports, index, loop.time(), latencies, failures)
 
     t0 = loop.time()
     await asyncio.wait_for(asyncio.gather(*(client() for _ in range(CLIENTS))), RUN_LIMIT)
     elapsed = loop.time() - t0
     return len(latencies) / elapsed, percentile(latencies, 99) * 1000, failures[0]
+
+
+async def timed_upload(ports, index, since, latencies, failures):
+    """One upload; its time from `since` joins `latencies`, or it counts as a failure."""
+    try:
+        ok = await upload(ports[index % len(ports)], index)
+    except OSError as e:
+        REASONS[str(e)] += 1
+        ok = False
+    if ok:
+        latencies.append(asyncio.get_running_loop().time() - since)
+    else:
+        failures[0] += 1
 
 
 async def offered(ports, rate):
@@ -158,15 +157,7 @@ async def offered(ports, rate):
         planned = t0 + index / rate
         await asyncio.sleep(max(0.0, planned - loop.time()))
         async with slots:
-            try:
-                ok = await upload(ports[index % len(ports)], index)
-            except OSError as e:
-                REASONS[str(e)] += 1
-                ok = False
-        if ok:
-            latencies.append(loop.time() - planned)
-        else:
-            failures[0] += 1
+            await timed_upload(ports, index, planned, latencies, failures)
 
     await asyncio.wait_for(asyncio.gather(*(one(i) for i in range(count))), RUN_LIMIT)
     elapsed = loop.time() - t0

@@ -31,16 +31,8 @@ int32_t S32(const uint8_t* p) {
   return static_cast<int32_t>(link::GetU32(p));
 }
 
-struct Civil {
-  int64_t year;
-  int month;
-  int day;
-  int hour;
-  int minute;
-  int second;
-};
+}  // namespace
 
-// Seconds since 1970 as a UTC calendar date, in 64 bits.
 Civil CivilFromSeconds(int64_t seconds) {
   int64_t days = seconds / 86400;
   int64_t rest = seconds % 86400;
@@ -65,8 +57,6 @@ Civil CivilFromSeconds(int64_t seconds) {
   c.second = static_cast<int>(rest % 60);
   return c;
 }
-
-}  // namespace
 
 // ---- Readout helpers -----------------------------------------------------------
 

@@ -4,8 +4,24 @@
 // offsets into the records as they arrive, little-endian.
 
 #include <cstddef>
+#include <cstdint>
 
-namespace rlv::monitor::layout {
+namespace rlv::monitor {
+
+// A calendar date and time of day in UTC.
+struct Civil {
+  int64_t year;
+  int month;
+  int day;
+  int hour;
+  int minute;
+  int second;
+};
+
+// Seconds since 1970 (the records' times) as a UTC calendar date, in 64 bits.
+Civil CivilFromSeconds(int64_t seconds);
+
+namespace layout {
 
 // Navigation record offsets.
 constexpr size_t kNavTime = 0;
@@ -53,4 +69,6 @@ constexpr size_t kDevDiagA = 216;
 constexpr size_t kDevDiagB = 218;
 constexpr size_t kDevGnssVersion = 233;
 
-}  // namespace rlv::monitor::layout
+}  // namespace layout
+
+}  // namespace rlv::monitor

@@ -126,7 +126,7 @@ class Session : public QObject {
     connect(socket_, &QTcpSocket::bytesWritten, this, [this] {
       if (finished_) return;
       idle_.start();
-      held_ = -1;
+      held_ = HeldForPeer(socket_);
       if (file_ && !pause_.isActive()) Pump();
       if (!Busy()) Pull();
       StopWhenIdle();
@@ -236,7 +236,9 @@ class Session : public QObject {
   // peer that took nothing of it either is silent.
   void Idle() {
     const qint64 held = HeldForPeer(socket_);
-    if (held > 0 && held != held_) {
+    // Shrinking to nothing is taking the last bytes too: the peer gets a whole
+    // idle time after them to answer.
+    if (held != held_ && (held > 0 || held_ > 0)) {
       held_ = held;
       idle_.start();
       return;
