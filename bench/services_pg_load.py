@@ -95,12 +95,7 @@ def stop(servers):
         server.wait(timeout=20)
 
 
-def rss_kib(pid):
-    with open("/proc/%d/status" % pid) as status:
-        for line in status:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    return 0
+rss_kib = services_load.rss_kib
 
 
 async def upload(port, index):
