@@ -6,7 +6,8 @@
 # database whole (nothing torn or mixed), and an upload that began after
 # another was confirmed is the newer one. Then the database goes away: every
 # request fails (never a confirmation), the server lives on, and it serves
-# again once the database is back.
+# again once the database is back; a database that stops answering fails the
+# request after the answer limit instead of holding the server.
 #
 # usage: services_cluster.sh RLVEXA_SERVICES
 set -u
@@ -187,6 +188,43 @@ while len(got) < len(b"file#866000000000100#4#BACK"):
 if got != b"file#866000000000100#4#BACK":
     raise SystemExit("not so: the download once the database is back: %r" % got)
 PY
+
+# A database that stops answering (its processes frozen: the connection stays
+# open, nothing comes back) fails the request after the answer limit, 10 s,
+# instead of holding the server; once it answers again, so does the server.
+pg_pids=$(head -n 1 "$PG_DIR/data/postmaster.pid")
+pg_pids="$pg_pids $(pgrep -P "$pg_pids" | tr '\n' ' ')"
+kill -STOP $pg_pids
+python3 - "$B_PORT" 2>"$WORK/client.err" <<'PY' || { kill -CONT $pg_pids; fail "requests while the database does not answer"; }
+import socket, sys, time
+start = time.monotonic()
+s = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=30)
+s.sendall(b"file#866000000000100#4#HUNG")
+try:
+    answer = s.recv(100)
+except ConnectionResetError:
+    answer = b""
+took = time.monotonic() - start
+if b"EndTransfer" in answer or not 9 < took < 20:
+    raise SystemExit("not so: the upload to a frozen database ended with %r after %.1f s" % (answer, took))
+PY
+kill -CONT $pg_pids
+grep -q "database: no answer within 10 s" "$WORK/b.log" || fail "the silent database is not logged"
+python3 - "$B_PORT" 2>"$WORK/client.err" <<'PY' || fail "requests once the database answers again"
+import socket, sys, time
+deadline = time.monotonic() + 10
+while True:
+    s = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=10)
+    s.sendall(b"file#866000000000100#4#WOKE")
+    try:
+        if s.recv(100) == b"EndTransfer":
+            break
+    except ConnectionResetError:
+        pass
+    if time.monotonic() > deadline:
+        raise SystemExit("not so: no upload once the database answers again")
+    time.sleep(0.3)
+PY
 stop_services
 
 # SIGTERM with an upload that never completes: the idle connection is closed
@@ -218,6 +256,6 @@ rc=$?
 [ "$rc" -eq 0 ] || fail "the server stopped with an unfinished upload exited with $rc"
 grep -q "1 connections still open: cut off" "$WORK/grace.log" || fail "the cut-off is not logged"
 "$SERVICES" admin --store "$PG_URL" export-config 866000000000100 --out "$WORK/last.fcg" >/dev/null &&
-  [ "$(cat "$WORK/last.fcg")" = BACK ] || fail "the unfinished upload changed the stored configuration"
+  [ "$(cat "$WORK/last.fcg")" = WOKE ] || fail "the unfinished upload changed the stored configuration"
 echo "ok: rlvexa-services on one database"
 exit 0

@@ -3,13 +3,16 @@
 // transaction, and nothing outlives it in the server. The calls block the
 // event loop for as long as the database takes to answer, which is short on a
 // near database; a database that cannot be reached gives up after the
-// connection timeout, and the request fails.
+// connection timeout, one that stops answering after the answer timeout, and
+// the request fails.
 
 #include <libpq-fe.h>
+#include <poll.h>
 
 #include <QElapsedTimer>
 #include <QStringList>
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <utility>
 #include <vector>
@@ -333,10 +336,13 @@ class PgStore : public Store {
       formats.push_back(p.binary ? 1 : 0);
     }
     // Without parameters a text may hold several statements (the schema's).
-    Result result(params.empty() && !binary_result
-                      ? PQexec(conn_, sql)
-                      : PQexecParams(conn_, sql, static_cast<int>(params.size()), nullptr, values.data(),
-                                     lengths.data(), formats.data(), binary_result ? 1 : 0));
+    const int sent =
+        params.empty() && !binary_result
+            ? PQsendQuery(conn_, sql)
+            : PQsendQueryParams(conn_, sql, static_cast<int>(params.size()), nullptr, values.data(),
+                                lengths.data(), formats.data(), binary_result ? 1 : 0);
+    Result result(sent != 0 ? Await(why) : nullptr);
+    if (conn_ == nullptr) return result;  // no answer in time: `why` says so
     if (!result.Ok()) {
       *why =
           "database: " + Trimmed(result.get() ? PQresultErrorMessage(result.get()) : PQerrorMessage(conn_));
@@ -345,6 +351,41 @@ class PgStore : public Store {
     }
     return result;
   }
+  // The last result of the statement sent, as PQexec gives it; null with the
+  // connection dropped when the database does not answer within kAnswerMs
+  // (a host gone without a word, a server that stopped): it must not hold the
+  // event loop, and so every other connection of this server, for longer.
+  PGresult* Await(QString* why) {
+    QElapsedTimer clock;
+    clock.start();
+    PGresult* last = nullptr;
+    for (;;) {
+      while (PQisBusy(conn_) == 0) {
+        PGresult* next = PQgetResult(conn_);
+        if (next == nullptr) return last;
+        if (last != nullptr) PQclear(last);
+        last = next;
+      }
+      const qint64 left = kAnswerMs - clock.elapsed();
+      pollfd wait{PQsocket(conn_), POLLIN, 0};
+      const int ready = left > 0 ? ::poll(&wait, 1, static_cast<int>(left)) : 0;
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0 || PQconsumeInput(conn_) == 0) {
+        *why = ready == 0 ? QString("database: no answer within %1 s").arg(kAnswerMs / 1000)
+                          : "database: " + Trimmed(PQerrorMessage(conn_));
+        if (last != nullptr) PQclear(last);
+        Disconnect();
+        if (ready == 0) {
+          // Not tried again at once: the requests of the next second fail
+          // without waiting as long again.
+          last_failure_ = *why;
+          failed_.start();
+        }
+        return nullptr;
+      }
+    }
+  }
+
   bool Run(const char* sql, const std::vector<Param>& params, QString* why) {
     return Exec(sql, params, false, why).Ok();
   }
@@ -380,6 +421,7 @@ class PgStore : public Store {
   }
 
   static constexpr qint64 kRetryAfterMs = 1000;
+  static constexpr qint64 kAnswerMs = 10000;
 
   QString conninfo_;
   int keep_;
