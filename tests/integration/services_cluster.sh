@@ -137,6 +137,27 @@ print("database: %d rows, every confirmed upload whole and in order" % len(rows)
 PY
 cat "$WORK/client.err" >&2
 
+# upload_until_confirmed BODY SECONDS: uploads the 4 bytes BODY for one IMEI
+# through the second server again and again until it confirms (the server
+# tries its database again at most a second after it failed).
+upload_until_confirmed() {
+  python3 - "$B_PORT" "$1" "$2" 2>"$WORK/client.err" <<'PY'
+import socket, sys, time
+port, body, deadline = int(sys.argv[1]), sys.argv[2].encode(), time.monotonic() + float(sys.argv[3])
+while True:
+    s = socket.create_connection(("127.0.0.1", port), timeout=10)
+    s.sendall(b"file#866000000000100#4#" + body)
+    try:
+        if s.recv(100) == b"EndTransfer":
+            break
+    except ConnectionResetError:
+        pass
+    if time.monotonic() > deadline:
+        raise SystemExit("not so: no confirmation of %r" % body)
+    time.sleep(0.3)
+PY
+}
+
 # The database goes away and comes back: failures, then service again.
 pg_down
 python3 - "$B_PORT" 2>"$WORK/client.err" <<'PY' || fail "requests while the database is away"
@@ -162,21 +183,9 @@ kill -0 "$B_PID" 2>/dev/null || fail "the server died with its database"
 grep -q "failed: could not store the configuration of 866000000000100: cannot connect to the database" "$WORK/b.log" ||
   fail "the reason is not logged"
 start_pg
+upload_until_confirmed BACK 5 || fail "no upload once the database is back"
 python3 - "$B_PORT" 2>"$WORK/client.err" <<'PY' || fail "requests once the database is back"
-import socket, sys, time
-# The server tries the database again at most a second after it failed.
-deadline = time.monotonic() + 5
-while True:
-    s = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=5)
-    s.sendall(b"file#866000000000100#4#BACK")
-    try:
-        if s.recv(100) == b"EndTransfer":
-            break
-    except ConnectionResetError:
-        pass
-    if time.monotonic() > deadline:
-        raise SystemExit("not so: no upload once the database is back")
-    time.sleep(0.3)
+import socket, sys
 s = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=5)
 s.sendall(b"download#866000000000100#")
 got = b""
@@ -210,21 +219,7 @@ if b"EndTransfer" in answer or not 9 < took < 20:
 PY
 kill -CONT $pg_pids
 grep -q "database: no answer within 10 s" "$WORK/b.log" || fail "the silent database is not logged"
-python3 - "$B_PORT" 2>"$WORK/client.err" <<'PY' || fail "requests once the database answers again"
-import socket, sys, time
-deadline = time.monotonic() + 10
-while True:
-    s = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=10)
-    s.sendall(b"file#866000000000100#4#WOKE")
-    try:
-        if s.recv(100) == b"EndTransfer":
-            break
-    except ConnectionResetError:
-        pass
-    if time.monotonic() > deadline:
-        raise SystemExit("not so: no upload once the database answers again")
-    time.sleep(0.3)
-PY
+upload_until_confirmed WOKE 10 || fail "no upload once the database answers again"
 stop_services
 
 # SIGTERM with an upload that never completes: the idle connection is closed
